@@ -1,0 +1,24 @@
+// nimbra-wheel: the radial-menu helper. Runs on the X11 desktop when a display can be opened,
+// and headless (file protocol only) otherwise.
+#include <csignal>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/process_state.h"
+#include "app/startup.h"
+#include "platform/headless/headless_platform.h"
+#include "platform/x11/x11_platform.h"
+
+int main(int argc, char** argv) {
+  // A file-size limit or a log reader that went away must fail a write, not end the helper.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::vector<std::string> args(argv, argv + argc);
+  std::unique_ptr<nimbra::PosixPlatform> platform = nimbra::createX11Platform();
+  if (!platform) platform = std::make_unique<nimbra::HeadlessPlatform>();
+  const int status = nimbra::runHelper(args, *platform);
+  // The wheel's window belongs to the platform: let it go while the platform still exists.
+  nimbra::process() = nimbra::ProcessState{};
+  return status;
+}

@@ -1,0 +1,30 @@
+#include "app/supervision_tick.h"
+
+#include "app/heartbeat.h"
+#include "app/process_state.h"
+#include "input/accessibility.h"
+#include "input/event_tap.h"
+#include "wheel/wheel.h"
+
+namespace nimbra {
+
+void supervisionTick() {
+  ProcessState& p = process();
+  Platform& platform = *p.platform;
+  const Paths& paths = *p.paths;
+
+  paths.write("pid.txt", formatHeartbeat(platform.processId(), toEpochMs(platform.now())));
+
+  if (paths.exists("stop.txt")) {
+    log("stop requested \u2014 exiting");
+    paths.remove("stop.txt");
+    paths.remove("pid.txt");
+    platform.exitProcess(0);
+  }
+
+  p.wheel->reloadConfigIfChanged();
+
+  if (!p.tapReady && ensureAccessibility()) p.tapReady = installTap();
+}
+
+}  // namespace nimbra

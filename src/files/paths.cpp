@@ -1,0 +1,152 @@
+#include "files/paths.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "files/utf8.h"
+
+namespace nimbra {
+namespace {
+
+// Bytes of a UTF-8 byte-order mark.
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Reads a regular file to its end; nothing else is ever opened, so a FIFO or a device under a
+// protocol name can neither block nor be disturbed.
+bool readRegularFile(const std::string& path, std::string& out) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  // The name may have been swapped for something else since the stat above.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool removeAt(int parentFd, const char* name);
+
+// Empties the directory `name` under `parentFd` and removes it. O_NOFOLLOW keeps the walk inside
+// the tree: a symbolic link is unlinked, never descended into.
+bool removeDirectoryAt(int parentFd, const char* name) {
+  const int fd =
+      ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  DIR* d = ::fdopendir(fd);
+  if (d == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  // Names are gathered before anything is deleted, as deleting while reading may skip entries.
+  // Another pass runs only after one that removed everything it saw, to catch entries that
+  // appeared meanwhile; a subtree that resists is never retried, which keeps the walk linear.
+  for (int pass = 0; pass < 4; ++pass) {
+    std::vector<std::string> entries;
+    ::rewinddir(d);
+    while (const dirent* e = ::readdir(d)) {
+      const std::string_view entry = e->d_name;
+      if (entry != "." && entry != "..") entries.emplace_back(entry);
+    }
+    if (entries.empty()) break;
+    bool all = true;
+    for (const std::string& entry : entries) all = removeAt(::dirfd(d), entry.c_str()) && all;
+    if (!all) break;
+  }
+  ::closedir(d);
+  return ::unlinkat(parentFd, name, AT_REMOVEDIR) == 0;
+}
+
+bool removeAt(int parentFd, const char* name) {
+  if (::unlinkat(parentFd, name, 0) == 0) return true;
+  // Linux answers EISDIR for a directory, other systems EPERM.
+  if (errno == EISDIR || errno == EPERM) return removeDirectoryAt(parentFd, name);
+  return errno == ENOENT;
+}
+
+}  // namespace
+
+std::string Paths::join(std::string_view name) const {
+  std::string_view base = dir;
+  while (!base.empty() && base.back() == '/') base.remove_suffix(1);
+  // A dir of "/" (or "//") keeps its root; an empty dir adds nothing, so the name stays relative.
+  if (base.empty() && !dir.empty()) return "/" + std::string(name);
+  if (base.empty()) return std::string(name);
+  std::string path;
+  path.reserve(base.size() + 1 + name.size());
+  path.append(base).append("/").append(name);
+  return path;
+}
+
+std::string Paths::read(std::string_view name) const {
+  std::string bytes;
+  if (!readRegularFile(join(name), bytes)) return {};
+  if (!isValidUtf8(bytes)) return {};
+  if (bytes.starts_with(kBom)) bytes.erase(0, kBom.size());
+  return bytes;
+}
+
+bool Paths::write(std::string_view name, std::string_view text) const {
+  const std::string target = join(name);
+  std::string temp = join("." + std::string(name) + ".XXXXXX");
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  // mkostemp creates 0600; the host application must be able to read what the helper writes.
+  bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, text);
+  if (::close(fd) != 0) ok = false;
+  // rename replaces whatever sits at the target name, a symbolic link included, and never
+  // writes through it.
+  if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+double Paths::mtime(std::string_view name) const {
+  struct stat st;
+  if (::stat(join(name).c_str(), &st) != 0) return 0;
+  return static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
+}
+
+void Paths::remove(std::string_view name) const {
+  removeAt(AT_FDCWD, join(name).c_str());
+}
+
+bool Paths::exists(std::string_view name) const {
+  struct stat st;
+  return ::stat(join(name).c_str(), &st) == 0;
+}
+
+}  // namespace nimbra

@@ -1,0 +1,41 @@
+#include "input/hot_keys.h"
+
+#include <string>
+
+#include "app/process_state.h"
+#include "wheel/wheel.h"
+
+namespace nimbra {
+
+void installHotKeys() {
+  ProcessState& p = process();
+  p.platform->installHotKeyHandler(&hotKeyHandler);
+  const HotKeyRegistration reg = p.platform->registerHotKey(kKeyCodeW, kModCommand | kModOption,
+                                                            HotKeyId{kHotSig, kSummonHotKeyId});
+  p.summonRef = reg.ref;
+  if (reg.status == 0) {
+    log("hotkey Cmd+Alt+W registered");
+  } else {
+    log("hotkey Cmd+Alt+W REFUSED, status " + std::to_string(reg.status));
+  }
+}
+
+std::int32_t hotKeyHandler(const HotKeyEvent& event) {
+  if (event.id) {
+    const std::uint32_t id = event.id->id;
+    process().platform->deferToMain([id] { dispatchHotKey(id); });
+  }
+  return 0;
+}
+
+void dispatchHotKey(std::uint32_t id) {
+  Wheel* wheel = process().wheel.get();
+  if (!wheel) return;
+  if (id == kEscapeHotKeyId) {
+    if (wheel->shown) wheel->hide(false);
+  } else if (id == kSummonHotKeyId) {
+    wheel->showByHotKey();
+  }
+}
+
+}  // namespace nimbra

@@ -1,0 +1,140 @@
+// The once-a-second tick: heartbeat, stop requests, configuration reloads and the tap retry.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "app/heartbeat.h"
+#include "support/helper_fixture.h"
+#include "wheel/wheel.h"
+
+namespace nimbra::testing {
+namespace {
+
+class Tick : public HelperTest {
+ protected:
+  void SetUp() override { start(kFourSegments); }
+};
+
+TEST_F(Tick, WritesAFreshHeartbeatEverySecondStartingOneSecondIn) {
+  fake.advance(0.999);
+  EXPECT_FALSE(exists("pid.txt"));
+  fake.advance(0.001);
+  EXPECT_EQ(file("pid.txt"), "4242|" + std::to_string(toEpochMs(fake.clock)));
+  fake.advance(1.0);
+  EXPECT_EQ(file("pid.txt"), "4242|" + std::to_string(toEpochMs(fake.clock)));
+}
+
+TEST_F(Tick, AStopRequestEndsTheHelperAndRemovesItsFiles) {
+  writeFile(dir.file("stop.txt"), "please");
+  try {
+    fake.advance(1.0);
+    FAIL() << "the helper did not exit";
+  } catch (const FakeExit& e) {
+    EXPECT_EQ(e.status, 0);
+  }
+  EXPECT_TRUE(logged("stop requested \u2014 exiting"));
+  EXPECT_FALSE(exists("stop.txt"));
+  EXPECT_FALSE(exists("pid.txt"));
+}
+
+TEST_F(Tick, AStopRequestMadeAsAFolderIsObeyedAndRemovedToo) {
+  ::mkdir(dir.file("stop.txt").c_str(), 0755);
+  writeFile(dir.file("stop.txt/inside"), "x");
+  EXPECT_THROW(fake.advance(1.0), FakeExit);
+  EXPECT_FALSE(exists("stop.txt"));
+}
+
+TEST_F(Tick, ReloadsATouchedConfigurationEvenWithTheSameContent) {
+  const auto before = wheel().cfg;
+  touchConfig();
+  fake.advance(1.0);
+  EXPECT_NE(wheel().cfg, before);
+  EXPECT_EQ(wheel().view->cfg, wheel().cfg);
+  EXPECT_EQ(wheel().geo->cfg, wheel().cfg);
+  EXPECT_TRUE(logged("config reloaded: 4 sections, R=100, hold=300ms"));
+  fake.advance(1.0);
+  EXPECT_EQ(countLogged("config reloaded: 4 sections, R=100, hold=300ms"), 1)
+      << "an unchanged time is not loaded again";
+}
+
+TEST_F(Tick, KeepsTheWheelWhenTheFileLosesItsSegmentsAndReloadsWhenTheyReturn) {
+  const auto before = wheel().cfg;
+  writeConfig("HOLD|500\n");
+  touchConfig();
+  fake.advance(1.0);
+  EXPECT_EQ(wheel().cfg, before);
+
+  ::unlink(dir.file("wheel.cfg").c_str());
+  fake.advance(1.0);
+  EXPECT_EQ(wheel().cfg, before);
+  EXPECT_EQ(wheel().cfgStamp, 0);
+
+  writeConfig("SEG|A|#fff\nTOOL|x|y\n");
+  touchConfig();
+  fake.advance(1.0);
+  EXPECT_EQ(wheel().cfg->segs.size(), 1u);
+  EXPECT_TRUE(logged("config reloaded: 1 sections, R=190, hold=2000ms"));
+}
+
+TEST_F(Tick, AReloadWhileOpenRedrawsAndAStaleSelectionFiresNothing) {
+  wheel().show({500, 400});
+  wheel().trackDelta(-200, 0);  // the last segment, its only tool
+  ASSERT_EQ(curSeg(), 3);
+  ASSERT_EQ(curTool(), 0);
+  const int requests = fake.window->displayRequests;
+  writeConfig("SEG|A|#fff\nTOOL|x|y\nSEG|B|#000\n");
+  touchConfig();
+  fake.advance(1.0);
+  EXPECT_GT(fake.window->displayRequests, requests);
+  EXPECT_EQ(curSeg(), 3) << "a reload keeps the selection";
+  wheel().hide(true);
+  EXPECT_EQ(file("cmd.txt"), "~open");
+}
+
+TEST_F(Tick, AStopRequestWhileTheWheelIsOpenStillEndsTheHelper) {
+  wheel().show({500, 400});
+  writeFile(dir.file("stop.txt"), "");
+  EXPECT_THROW(fake.advance(1.0), FakeExit);
+}
+
+class Permission : public HelperTest {};
+
+TEST_F(Permission, IsAskedForEverySecondUntilGrantedThenTheTapIsInstalled) {
+  fake.trusted = false;
+  start(kFourSegments);
+  EXPECT_EQ(file("need_access.txt"), "1");
+  EXPECT_EQ(countLogged("accessibility permission NOT granted yet"), 1);
+  EXPECT_EQ(fake.tapCreations, 0);
+  fake.advance(2.0);
+  EXPECT_EQ(countLogged("accessibility permission NOT granted yet"), 3);
+
+  fake.trusted = true;
+  fake.advance(1.0);
+  EXPECT_FALSE(exists("need_access.txt"));
+  EXPECT_TRUE(logged("event tap installed"));
+  const int checks = fake.trustChecks;
+  fake.advance(3.0);
+  EXPECT_EQ(fake.trustChecks, checks) << "no checks once the tap is in";
+}
+
+TEST_F(Permission, AFailedTapIsRetriedSilentlyEverySecond) {
+  fake.tapAvailable = false;
+  start(kFourSegments);
+  fake.advance(2.0);
+  EXPECT_EQ(fake.tapCreations, 3);
+  EXPECT_FALSE(logged("event tap installed"));
+  fake.tapAvailable = true;
+  fake.advance(1.0);
+  EXPECT_EQ(countLogged("event tap installed"), 1);
+  fake.advance(1.0);
+  EXPECT_EQ(fake.tapCreations, 4);
+}
+
+TEST_F(Permission, AStaleMarkerIsRemovedAtStartWhenTrusted) {
+  writeFile(dir.file("need_access.txt"), "1");
+  start(kFourSegments);
+  EXPECT_FALSE(exists("need_access.txt"));
+}
+
+}  // namespace
+}  // namespace nimbra::testing

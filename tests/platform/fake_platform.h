@@ -1,0 +1,153 @@
+// A platform for the tests: a virtual clock drives the timers and the deferred work, every call
+// is recorded, and tests inject tap events, hot-key presses and pointer positions.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace nimbra::testing {
+
+// Thrown by exitProcess, so a test sees the status and the code after exit never runs.
+struct FakeExit {
+  int status;
+};
+
+class FakeWindow : public PlatformWindow {
+ public:
+  void setFrame(const Rect& f) override { frames.push_back(f); }
+  void setNeedsDisplay() override { ++displayRequests; }
+  void orderFrontRegardless() override {
+    onScreen = true;
+    ++orderFrontCount;
+  }
+  void orderOut() override {
+    onScreen = false;
+    ++orderOutCount;
+  }
+  void setIgnoresMouseEvents(bool ignores) override { ignoresMouse = ignores; }
+
+  std::vector<Rect> frames;
+  int displayRequests = 0;
+  int orderFrontCount = 0;
+  int orderOutCount = 0;
+  bool onScreen = false;
+  bool ignoresMouse = true;
+};
+
+class FakePlatform : public Platform {
+ public:
+  FakePlatform();
+  ~FakePlatform() override;
+
+  // ---- Platform ----
+  std::int32_t processId() override { return pid; }
+  double now() override { return clock; }
+  int signalProbe(std::int32_t p) override;
+  void terminate(std::int32_t p) override { terminated.push_back(p); }
+  bool isSameProgram(std::int32_t p) override { return helperPids.count(p) > 0; }
+  void writeStandardError(const std::string& bytes) override { stderrWrites.push_back(bytes); }
+  [[noreturn]] void exitProcess(int status) override { throw FakeExit{status}; }
+
+  void setAccessoryActivationPolicy() override { accessory = true; }
+  void run() override {}
+  TimerId scheduleRepeating(double seconds, std::function<void()> fire) override;
+  TimerId scheduleOnce(double seconds, std::function<void()> fire) override;
+  void invalidateTimer(TimerId timer) override;
+  void deferToMain(std::function<void()> work) override { deferred.push_back(std::move(work)); }
+
+  double firstScreenHeight() override { return screenHeight; }
+  Point pointerLocation() override { return pointer; }
+  std::optional<Point> currentEventLocation() override;
+
+  std::unique_ptr<PlatformWindow> createOverlayWindow(ViewDelegate& view) override;
+  std::unique_ptr<EventTap> createEventTap(TapCallbackFn callback) override;
+  std::unique_ptr<EventSource> createEventSource() override;
+
+  void installHotKeyHandler(HotKeyHandlerFn handler) override;
+  HotKeyRegistration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
+                                    HotKeyId id) override;
+  void unregisterHotKey(HotKeyRef ref) override;
+
+  bool isProcessTrusted(bool prompt) override;
+
+  // ---- driving it ----
+  // Moves the virtual clock on, firing due timers in order and running deferred work after
+  // each callback, as a main loop would.
+  void advance(double seconds);
+  void runDeferred();
+  // Delivers an event to the installed tap as the system would; kPass when there is none.
+  TapVerdict inject(TapEventType type, Point globalTopLeft, std::int64_t userData = 0);
+  // Presses a registered hot key; false when no registration holds that id.
+  bool pressHotKey(std::uint32_t id);
+  // Where the pointer is, in global top-left coordinates (sets both pointer readings).
+  void movePointerTo(Point globalTopLeft);
+  std::size_t liveTimers() const { return timers.size(); }
+  std::optional<double> nextTimerDelay() const;
+
+  // ---- state and records ----
+  std::int32_t pid = 4242;
+  double clock = 1'700'000'000.25;
+  double screenHeight = 1000;
+  Point pointer;                                 // bottom-left origin
+  std::optional<Point> eventLocation = Point{};  // top-left; none: events cannot be made
+  std::map<std::int32_t, int> probeResults;      // pid -> kill(0) result; missing: no process
+  std::set<std::int32_t> helperPids;             // pids running this program
+  std::vector<std::int32_t> terminated;
+  std::vector<std::int32_t> probed;
+  std::vector<std::string> stderrWrites;
+  bool accessory = false;
+
+  FakeWindow* window = nullptr;
+  ViewDelegate* view = nullptr;
+
+  bool tapAvailable = true;
+  int tapCreations = 0;
+  TapCallbackFn tapCallback;
+  bool tapAttached = false;
+  bool tapEnabled = false;
+  int tapEnableCalls = 0;
+  bool eventSourceAvailable = true;
+  bool mouseEventsAvailable = true;
+  std::vector<MouseEvent> posted;     // everything posted, in order
+  std::vector<MouseEvent> delivered;  // what reached applications (passed by the tap)
+
+  HotKeyHandlerFn hotKeyHandler;
+  int handlerInstalls = 0;
+  std::int32_t registerStatus = 0;  // status for Cmd+Alt+W registrations
+  struct Registration {
+    std::uint32_t keyCode;
+    std::uint32_t modifiers;
+    HotKeyId id;
+    HotKeyRef ref;
+  };
+  std::vector<Registration> registrations;  // live ones
+  int registerCalls = 0;
+  int unregisterCalls = 0;
+  std::int32_t lastHandlerStatus = -1;
+
+  bool trusted = true;
+  int trustChecks = 0;
+
+  std::deque<std::function<void()>> deferred;
+
+ private:
+  struct Timer {
+    double due;
+    double interval;
+    bool repeating;
+    std::function<void()> fire;
+  };
+  std::map<TimerId, Timer> timers;
+  TimerId nextTimer = 1;
+  HotKeyRef nextRef = 100;
+};
+
+}  // namespace nimbra::testing

@@ -1,0 +1,95 @@
+#include "support/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace nimbra::testing {
+
+ChildProcess::ChildProcess(const std::vector<std::string>& args,
+                           const std::vector<std::string>& env) {
+  char path[] = "/tmp/nimbra-stderr-XXXXXX";
+  const int errFd = ::mkstemp(path);
+  if (errFd < 0) throw std::runtime_error("mkstemp failed");
+  stderrPath_ = path;
+
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    for (const std::string& e : env) {
+      const auto eq = e.find('=');
+      if (eq == std::string::npos) {
+        ::unsetenv(e.c_str());
+      } else {
+        ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+      }
+    }
+    ::dup2(errFd, STDERR_FILENO);
+    const int devNull = ::open("/dev/null", O_RDWR);
+    ::dup2(devNull, STDIN_FILENO);
+    ::dup2(devNull, STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(errFd);
+}
+
+ChildProcess::~ChildProcess() {
+  if (running()) {
+    ::kill(pid_, SIGKILL);
+    waitExit(std::chrono::seconds(5));
+  }
+  ::unlink(stderrPath_.c_str());
+}
+
+std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds deadline) {
+  if (status_) return status_;
+  const bool ended = eventually(
+      [&] {
+        int raw = 0;
+        const pid_t r = ::waitpid(pid_, &raw, WNOHANG);
+        if (r != pid_) return false;
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+        return true;
+      },
+      deadline);
+  return ended ? status_ : std::nullopt;
+}
+
+bool ChildProcess::running() {
+  if (status_) return false;
+  return !waitExit(std::chrono::milliseconds(0)).has_value();
+}
+
+void ChildProcess::signal(int sig) {
+  if (!status_) ::kill(pid_, sig);
+}
+
+std::string ChildProcess::stderrText() const {
+  return readFile(stderrPath_);
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+std::string helperBinary() {
+  return NIMBRA_BINARY;
+}
+
+}  // namespace nimbra::testing

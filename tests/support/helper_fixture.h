@@ -1,0 +1,63 @@
+// Runs the helper's start-up in-process on a fake platform and a fresh work directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/process_state.h"
+#include "platform/fake_platform.h"
+#include "support/temp_dir.h"
+
+namespace nimbra::testing {
+
+class HelperTest : public ::testing::Test {
+ protected:
+  HelperTest();
+  ~HelperTest() override;
+
+  // Writes wheel.cfg (unless `cfg` is null) and runs start-up; the event loop is the fake.
+  void start(const char* cfg);
+  void writeConfig(const std::string& text);
+  // Moves the clock on and gives "wheel.cfg" a new modification time the tick will notice.
+  void touchConfig();
+
+  std::string file(const std::string& name) const { return readFile(dir.file(name)); }
+  bool exists(const std::string& name) const { return fileExists(dir.file(name)); }
+  // The messages of log.txt, without their time prefixes.
+  std::vector<std::string> logMessages() const;
+  bool logged(const std::string& message) const;
+  int countLogged(const std::string& message) const;
+
+  Wheel& wheel() { return *process().wheel; }
+  int curSeg() const;
+  int curTool() const;
+
+  // Global top-left points, as the tap reports them.
+  TapVerdict press(Point at) {
+    fake.movePointerTo(at);
+    return fake.inject(TapEventType::kRightMouseDown, at);
+  }
+  TapVerdict release(Point at) {
+    fake.movePointerTo(at);
+    return fake.inject(TapEventType::kRightMouseUp, at);
+  }
+  TapVerdict move(Point at) {
+    fake.movePointerTo(at);
+    return fake.inject(TapEventType::kMouseMoved, at);
+  }
+  TapVerdict drag(Point at) {
+    fake.movePointerTo(at);
+    return fake.inject(TapEventType::kRightMouseDragged, at);
+  }
+
+  TempDir dir;
+  FakePlatform fake;
+};
+
+// Four segments, radius 100, hold 300 ms: an arc segment, a grid segment, an empty one and a
+// one-tool segment.
+extern const char* const kFourSegments;
+
+}  // namespace nimbra::testing

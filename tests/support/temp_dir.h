@@ -1,0 +1,27 @@
+// A fresh folder under /tmp for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <string>
+
+namespace nimbra::testing {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Small file helpers for tests: whole-file read and write, existence.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+
+}  // namespace nimbra::testing
