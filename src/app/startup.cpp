@@ -28,6 +28,7 @@ bool isDirectory(const std::string& path) {
   bootMark(bootLine);
   platform.writeStandardError(stderrLine + "\n");
   platform.exitProcess(2);
+  __builtin_unreachable();  // exitProcess never returns, though the compiler cannot see it
 }
 
 }  // namespace

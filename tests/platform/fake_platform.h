@@ -33,6 +33,7 @@ class FakeWindow : public PlatformWindow {
     ++orderOutCount;
   }
   void setIgnoresMouseEvents(bool ignores) override { ignoresMouse = ignores; }
+  bool drawsContent() const override { return paints; }
 
   std::vector<Rect> frames;
   int displayRequests = 0;
@@ -40,6 +41,7 @@ class FakeWindow : public PlatformWindow {
   int orderOutCount = 0;
   bool onScreen = false;
   bool ignoresMouse = true;
+  bool paints = false;  // nothing to see: no painting caches are built
 };
 
 class FakePlatform : public Platform {
