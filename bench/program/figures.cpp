@@ -1,0 +1,382 @@
+// Whole-program figures of the real helper under a private Xvfb: start-up, the latencies a
+// user feels (hold, tracking, pick, hot key), memory across many picks, and the idle cost.
+// Prints a markdown table; every latency is measured from the moment the X server has
+// processed the XTest input (one round trip) until the effect is seen by a separate client.
+//
+//   nimbra_figures [--runs N] [--cycles N] [--idle-seconds N]
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/keysym.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "support/xvfb.h"
+
+namespace nimbra::figures {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::ChildProcess;
+using testing::TempDir;
+
+constexpr int kHoldMs = 150;
+constexpr int kCentreX = 640;
+constexpr int kCentreY = 400;
+// Eight segments at R = 190: the first has an arc of six tools straight up.
+constexpr const char* kConfig =
+    "HOLD|150\nSIZE|190\n"
+    "SEG|Edit|#3a7\nTOOL|Copy|copy\nTOOL|Paste|paste\nTOOL|Cut|cut\nTOOL|Undo|undo\n"
+    "TOOL|Redo|redo\nTOOL|Find|find\n"
+    "SEG|Place|#ff8800\nTOOL|TL|anchor:0,0\nTOOL|C|anchor:0.5,0.5\nTOOL|BR|anchor:1,1\n"
+    "SEG|View|#48f\nTOOL|Zoom|zoom\nSEG|Go|#e44\nTOOL|Back|back\nSEG|File|#9c3\nTOOL|Open|open\n"
+    "SEG|Tools|#c6f\nTOOL|Run|run\nSEG|Help|#0cc\nTOOL|About|about\nSEG|Misc|#aaa\nTOOL|X|x\n";
+
+double msSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+struct Series {
+  std::vector<double> values;
+  double percentile(double p) const {
+    if (values.empty()) return 0;
+    std::vector<double> v = values;
+    std::sort(v.begin(), v.end());
+    const double rank = p * (v.size() - 1);
+    const auto lo = static_cast<std::size_t>(rank);
+    const std::size_t hi = std::min(lo + 1, v.size() - 1);
+    return v[lo] + (v[hi] - v[lo]) * (rank - lo);
+  }
+};
+
+// What the measuring client sees: overlay maps and unmaps, damage to it, and the work
+// directory's files changing.
+class Observer {
+ public:
+  Observer(const std::string& display, const std::string& workDir) : dir_(workDir) {
+    dpy_ = XOpenDisplay(display.c_str());
+    int error = 0;
+    XDamageQueryExtension(dpy_, &damageEvent_, &error);
+    XSelectInput(dpy_, DefaultRootWindow(dpy_), SubstructureNotifyMask);
+    XSync(dpy_, False);
+    inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(inotify_, workDir.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY);
+  }
+  ~Observer() {
+    close(inotify_);
+    XCloseDisplay(dpy_);
+  }
+
+  Display* display() const { return dpy_; }
+
+  // Runs until `done` holds, reading X events and file changes as they come; false after
+  // the deadline.
+  bool waitFor(const std::function<bool()>& done,
+               std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+    const auto end = Clock::now() + deadline;
+    for (;;) {
+      read();
+      if (done()) return true;
+      if (Clock::now() >= end) return false;
+      pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {inotify_, POLLIN, 0}};
+      poll(fds, 2, 5);
+    }
+  }
+
+  std::string file(const std::string& name) const { return testing::readFile(dir_ + "/" + name); }
+
+  bool mapped = false;
+  int maps = 0;
+  int damages = 0;
+  int fileChanges = 0;
+  Window overlay = 0;
+
+ private:
+  void read() {
+    char buf[4096];
+    while (::read(inotify_, buf, sizeof buf) > 0) ++fileChanges;
+    while (XPending(dpy_)) {
+      XEvent e;
+      XNextEvent(dpy_, &e);
+      if (e.type == MapNotify && e.xmap.override_redirect) {
+        if (!overlay) {
+          overlay = e.xmap.window;
+          damage_ = XDamageCreate(dpy_, overlay, XDamageReportNonEmpty);
+        }
+        if (e.xmap.window == overlay) {
+          mapped = true;
+          ++maps;
+        }
+      } else if (e.type == UnmapNotify && e.xunmap.window == overlay) {
+        mapped = false;
+      } else if (e.type == damageEvent_ + XDamageNotify) {
+        ++damages;
+        XDamageSubtract(dpy_, damage_, None, None);
+      }
+    }
+    XFlush(dpy_);
+  }
+
+  Display* dpy_ = nullptr;
+  std::string dir_;
+  int inotify_ = -1;
+  int damageEvent_ = 0;
+  Damage damage_ = 0;
+};
+
+struct ProcStats {
+  long rssKb = 0;
+  long hwmKb = 0;
+  long switches = 0;  // voluntary + involuntary context switches: each is a wake-up or more
+  double cpuSeconds = 0;
+};
+
+ProcStats readStats(pid_t pid) {
+  ProcStats s;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string key;
+  long value = 0;
+  std::string line;
+  while (std::getline(status, line)) {
+    std::istringstream in(line);
+    in >> key >> value;
+    if (key == "VmRSS:") s.rssKb = value;
+    if (key == "VmHWM:") s.hwmKb = value;
+    if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:")
+      s.switches += value;
+  }
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto close = all.rfind(')');
+  if (close != std::string::npos) {
+    std::istringstream in(all.substr(close + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15; ++i) {
+      in >> field;
+      if (i == 14) utime = std::atol(field.c_str());
+      if (i == 15) stime = std::atol(field.c_str());
+    }
+    s.cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+  }
+  return s;
+}
+
+struct Helper {
+  Helper(const std::string& display, const TempDir& dir)
+      : child({testing::helperBinary(), "-Dir", dir.path()}, {"DISPLAY=" + display}) {}
+  ChildProcess child;
+};
+
+class Session {
+ public:
+  Session() : probe_(server_.display()) { testing::writeFile(dir_.file("wheel.cfg"), kConfig); }
+
+  bool ok() const { return server_.ok() && probe_.ok(); }
+  const std::string& display() const { return server_.display(); }
+  const TempDir& dir() const { return dir_; }
+  testing::XProbe& probe() { return probe_; }
+
+ private:
+  testing::Xvfb server_;
+  TempDir dir_;
+  testing::XProbe probe_;
+};
+
+bool waitLogged(Observer& obs, const std::string& message) {
+  return obs.waitFor([&] { return obs.file("log.txt").find(message) != std::string::npos; });
+}
+
+void startUp(Session& s, int runs, Series& ready, Series& heartbeat) {
+  for (int i = 0; i < runs; ++i) {
+    TempDir dir;
+    testing::writeFile(dir.file("wheel.cfg"), kConfig);
+    Observer obs(s.display(), dir.path());
+    const auto t0 = Clock::now();
+    Helper h(s.display(), dir);
+    if (!obs.waitFor(
+            [&] { return obs.file("log.txt").find("event tap installed") != std::string::npos; }))
+      continue;
+    ready.values.push_back(msSince(t0));
+    if (obs.waitFor([&] { return !obs.file("pid.txt").empty(); }))
+      heartbeat.values.push_back(msSince(t0));
+    h.child.signal(SIGTERM);
+    h.child.waitExit(std::chrono::seconds(5));
+  }
+}
+
+// One hold-move-release pick, timing each step; false when a step never came.
+bool timedPick(testing::XProbe& probe, Observer& obs, Series* hold, Series* open, Series* track,
+               Series* pick) {
+  probe.moveTo(kCentreX, kCentreY);
+  const int mapsBefore = obs.maps;
+  XTestFakeButtonEvent(probe.display(), 3, True, CurrentTime);
+  XSync(probe.display(), False);
+  const auto reached = Clock::now() + std::chrono::milliseconds(kHoldMs);
+  const int damagesBefore = obs.damages;
+  bool painted = false;
+  bool opened = false;
+  if (!obs.waitFor([&] {
+        if (!painted && obs.maps > mapsBefore && obs.damages > damagesBefore) {
+          painted = true;
+          if (hold) hold->values.push_back(msSince(reached));
+        }
+        if (!opened && obs.file("cmd.txt") == "~open") {
+          opened = true;
+          if (open) open->values.push_back(msSince(reached));
+        }
+        return painted && opened;
+      }))
+    return false;
+
+  // Straight up beyond the ring: segment 0, then along its arc to another tool.
+  const int damages = obs.damages;
+  XTestFakeMotionEvent(probe.display(), -1, kCentreX, kCentreY - 260, CurrentTime);
+  XSync(probe.display(), False);
+  auto moved = Clock::now();
+  if (!obs.waitFor([&] { return obs.damages > damages; })) return false;
+  if (track) track->values.push_back(msSince(moved));
+
+  XTestFakeButtonEvent(probe.display(), 3, False, CurrentTime);
+  XSync(probe.display(), False);
+  const auto released = Clock::now();
+  if (!obs.waitFor([&] { return obs.file("cmd.txt") != "~open"; })) return false;
+  if (pick) pick->values.push_back(msSince(released));
+  return obs.waitFor([&] { return !obs.mapped; });
+}
+
+bool hotKeyPick(testing::XProbe& probe, Observer& obs, Series* latency) {
+  const int mapsBefore = obs.maps;
+  const int damagesBefore = obs.damages;
+  Display* d = probe.display();
+  const KeyCode super = XKeysymToKeycode(d, XK_Super_L);
+  const KeyCode alt = XKeysymToKeycode(d, XK_Alt_L);
+  const KeyCode w = XKeysymToKeycode(d, XK_w);
+  XTestFakeKeyEvent(d, super, True, CurrentTime);
+  XTestFakeKeyEvent(d, alt, True, CurrentTime);
+  XTestFakeKeyEvent(d, w, True, CurrentTime);
+  XSync(d, False);
+  const auto pressed = Clock::now();
+  XTestFakeKeyEvent(d, w, False, CurrentTime);
+  XTestFakeKeyEvent(d, alt, False, CurrentTime);
+  XTestFakeKeyEvent(d, super, False, CurrentTime);
+  XSync(d, False);
+  if (!obs.waitFor([&] { return obs.maps > mapsBefore && obs.damages > damagesBefore; }))
+    return false;
+  if (latency) latency->values.push_back(msSince(pressed));
+  // Pick the top tool with a left click, as a user would.
+  probe.moveTo(kCentreX, kCentreY - 260);
+  probe.click(1, kCentreX, kCentreY - 260);
+  return obs.waitFor([&] { return !obs.mapped; });
+}
+
+void printRow(const char* figure, const Series& s, const char* budget) {
+  std::printf("| %s | %.2f ms | %.2f ms | %zu | %s |\n", figure, s.percentile(0.5),
+              s.percentile(0.95), s.values.size(), budget);
+}
+
+int run(int runs, int cycles, int idleSeconds) {
+  Session s;
+  if (!s.ok()) {
+    std::fprintf(stderr, "could not start Xvfb\n");
+    return 1;
+  }
+  Series ready, heartbeat;
+  startUp(s, runs, ready, heartbeat);
+
+  Observer obs(s.display(), s.dir().path());
+  Helper h(s.display(), s.dir());
+  if (!waitLogged(obs, "event tap installed")) {
+    std::fprintf(stderr, "the helper did not get ready\n");
+    return 1;
+  }
+  // Let the idle-time painting caches build before anything is timed.
+  obs.waitFor([] { return false; }, std::chrono::milliseconds(500));
+  const ProcStats atStart = readStats(h.child.pid());
+
+  Series hold, open, track, pick, hot;
+  for (int i = 0; i < runs; ++i) timedPick(s.probe(), obs, &hold, &open, &track, &pick);
+  for (int i = 0; i < runs; ++i) hotKeyPick(s.probe(), obs, &hot);
+
+  // CPU per open-move-pick cycle, over mouse picks.
+  const ProcStats beforeCycles = readStats(h.child.pid());
+  const int cpuCycles = std::max(20, runs);
+  for (int i = 0; i < cpuCycles; ++i) timedPick(s.probe(), obs, nullptr, nullptr, nullptr, nullptr);
+  const ProcStats afterCycles = readStats(h.child.pid());
+
+  // Memory across many picks (hot-key picks: no hold time to wait for).
+  std::vector<long> rssCurve{readStats(h.child.pid()).rssKb};
+  for (int i = 1; i <= cycles; ++i) {
+    hotKeyPick(s.probe(), obs, nullptr);
+    if (i % (std::max(cycles, 4) / 4) == 0) rssCurve.push_back(readStats(h.child.pid()).rssKb);
+  }
+  obs.waitFor([] { return false; }, std::chrono::milliseconds(1500));
+  const ProcStats afterPicks = readStats(h.child.pid());
+
+  const ProcStats idleStart = readStats(h.child.pid());
+  obs.waitFor([] { return false; }, std::chrono::seconds(idleSeconds));
+  const ProcStats idleEnd = readStats(h.child.pid());
+
+  std::printf("| figure | median | 95th percentile | runs | budget |\n|---|---|---|---|---|\n");
+  printRow("start-up: exec to ready (\"event tap installed\")", ready, "≤ 30 ms");
+  printRow("start-up: exec to first heartbeat", heartbeat, "about 1 s (first tick)");
+  printRow("hold time reached → overlay mapped and painted", hold, "≤ 8 ms");
+  printRow("hold time reached → \"~open\" in cmd.txt", open, "");
+  printRow("pointer move → overlay pixels changed", track, "≤ 4 ms (95th ≤ 10 ms)");
+  printRow("release → cmd.txt holds the command", pick, "≤ 2 ms");
+  printRow("hot key pressed → overlay mapped and painted", hot, "≤ 5 ms");
+  std::printf("\n| figure | value | budget |\n|---|---|---|\n");
+  std::printf("| CPU time per open-move-pick cycle | %.2f ms (%d cycles) | ≤ 5 ms |\n",
+              1000.0 * (afterCycles.cpuSeconds - beforeCycles.cpuSeconds) / cpuCycles, cpuCycles);
+  std::printf("| RSS after start (idle) | %.1f MB | |\n", atStart.rssKb / 1024.0);
+  std::printf("| peak RSS (VmHWM) after %d picks | %.1f MB | |\n", cycles,
+              afterPicks.hwmKb / 1024.0);
+  std::printf("| idle RSS after %d picks | %.1f MB | ≤ 20 MB |\n", cycles,
+              afterPicks.rssKb / 1024.0);
+  std::printf("| RSS across the picks (MB) |");
+  for (long kb : rssCurve) std::printf(" %.1f", kb / 1024.0);
+  std::printf(" | no growth |\n");
+  std::printf("| idle CPU over %d s | %.3f %% | |\n", idleSeconds,
+              100.0 * (idleEnd.cpuSeconds - idleStart.cpuSeconds) / idleSeconds);
+  std::printf("| idle wake-ups per second | %.2f | ≤ 1.1 |\n",
+              double(idleEnd.switches - idleStart.switches) / idleSeconds);
+
+  h.child.signal(SIGTERM);
+  h.child.waitExit(std::chrono::seconds(5));
+  return 0;
+}
+
+}  // namespace
+}  // namespace nimbra::figures
+
+int main(int argc, char** argv) {
+  int runs = 20, cycles = 1000, idle = 60;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string opt = argv[i];
+    const int value = std::atoi(argv[i + 1]);
+    if (opt == "--runs")
+      runs = value;
+    else if (opt == "--cycles")
+      cycles = value;
+    else if (opt == "--idle-seconds")
+      idle = value;
+  }
+  return nimbra::figures::run(runs, cycles, idle);
+}
