@@ -1,0 +1,227 @@
+#include "platform/x11/x11_frame_buffer.h"
+
+#include <X11/Xutil.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/x11/x11_error_trap.h"
+
+namespace nimbra {
+namespace {
+
+int hostByteOrder() {
+  const std::uint32_t one = 1;
+  return *reinterpret_cast<const unsigned char*>(&one) == 1 ? LSBFirst : MSBFirst;
+}
+
+std::uint32_t straightened(std::uint32_t px) {
+  const std::uint32_t a = px >> 24;
+  if (a == 0xFF || a == 0) return a == 0 ? 0 : px;
+  auto channel = [a](std::uint32_t c) {
+    return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a);
+  };
+  return (a << 24) | (channel((px >> 16) & 0xFF) << 16) | (channel((px >> 8) & 0xFF) << 8) |
+         channel(px & 0xFF);
+}
+
+}  // namespace
+
+X11FrameBuffer::X11FrameBuffer(X11Connection& connection, Window window, Visual* visual, int depth,
+                               bool allowShm)
+    : connection_(connection),
+      window_(window),
+      visual_(visual),
+      depth_(depth),
+      allowShm_(allowShm && connection.extensions().shm) {
+  if (connection_.alive()) gc_ = XCreateGC(connection_.display(), window_, 0, nullptr);
+}
+
+X11FrameBuffer::~X11FrameBuffer() {
+  release();
+  // Also after the server is gone: the GC has memory on our side.
+  if (gc_) XFreeGC(connection_.display(), gc_);
+}
+
+void X11FrameBuffer::release() {
+  if (back_) cairo_surface_destroy(back_);
+  back_ = nullptr;
+  if (image_) {
+    if (shmAttached_) {
+      if (connection_.alive()) XShmDetach(connection_.display(), &shm_);
+      image_->data = nullptr;
+      XDestroyImage(image_);
+      shmdt(shm_.shmaddr);
+      shmAttached_ = false;
+    } else {
+      XDestroyImage(image_);  // frees the pixels too
+    }
+  }
+  image_ = nullptr;
+  shmBusy_ = false;
+  last_.clear();
+  width_ = height_ = 0;
+}
+
+void X11FrameBuffer::resize(int width, int height) {
+  if (width == width_ && height == height_ && back_) return;
+  waitForServer();
+  release();
+  if (width <= 0 || height <= 0) return;
+  width_ = width;
+  height_ = height;
+  back_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  last_.assign(static_cast<std::size_t>(width) * height, 0);
+  if (!(allowShm_ && createSharedImage())) createPlainImage();
+  sendAll_ = true;
+}
+
+bool X11FrameBuffer::createSharedImage() {
+  if (!connection_.alive()) return false;
+  Display* d = connection_.display();
+  XImage* image = XShmCreateImage(d, visual_, depth_, ZPixmap, nullptr, &shm_, width_, height_);
+  if (!image) return false;
+  // The server reads the segment as it is: the words must be in the host's order.
+  if (image->bits_per_pixel != 32 || image->byte_order != hostByteOrder()) {
+    XDestroyImage(image);
+    allowShm_ = false;
+    return false;
+  }
+  shm_.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(image->bytes_per_line) * height_,
+                      IPC_CREAT | 0600);
+  if (shm_.shmid < 0) {
+    XDestroyImage(image);
+    allowShm_ = false;
+    return false;
+  }
+  shm_.shmaddr = static_cast<char*>(shmat(shm_.shmid, nullptr, 0));
+  shm_.readOnly = True;
+  bool attached = false;
+  if (shm_.shmaddr != reinterpret_cast<char*>(-1)) {
+    image->data = shm_.shmaddr;
+    X11ErrorTrap trap(d);
+    XShmAttach(d, &shm_);
+    attached = trap.finish() == 0 && connection_.alive();
+  }
+  // Marked for removal now: it goes away with the last detach, even if the process dies.
+  shmctl(shm_.shmid, IPC_RMID, nullptr);
+  if (!attached) {
+    // A server on another machine cannot attach; plain uploads from then on.
+    if (shm_.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm_.shmaddr);
+    image->data = nullptr;
+    XDestroyImage(image);
+    allowShm_ = false;
+    return false;
+  }
+  image_ = image;
+  shmAttached_ = true;
+  return true;
+}
+
+void X11FrameBuffer::createPlainImage() {
+  const std::size_t bytes = static_cast<std::size_t>(width_) * height_ * 4;
+  char* data = static_cast<char*>(std::calloc(bytes, 1));
+  image_ = XCreateImage(connection_.display(), visual_, depth_, ZPixmap, 0, data, width_, height_,
+                        32, width_ * 4);
+  if (!image_) {
+    std::free(data);
+    return;
+  }
+  // Filled in the host's order; Xlib reorders for the server when it differs.
+  image_->byte_order = hostByteOrder();
+  if (image_->bits_per_pixel != 32) {
+    XDestroyImage(image_);
+    image_ = nullptr;
+  }
+}
+
+const std::uint32_t* X11FrameBuffer::pixels() const {
+  return back_ ? reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(back_))
+               : nullptr;
+}
+
+int X11FrameBuffer::stride() const {
+  return back_ ? cairo_image_surface_get_stride(back_) / 4 : 0;
+}
+
+void X11FrameBuffer::waitForServer() {
+  if (shmBusy_ && connection_.alive()) XSync(connection_.display(), False);
+  shmBusy_ = false;
+}
+
+XRectangle X11FrameBuffer::present(bool straight) {
+  if (!back_ || !image_ || !connection_.alive()) return {};
+  cairo_surface_flush(back_);
+  if (straight != lastStraight_) sendAll_ = true;
+  lastStraight_ = straight;
+  const std::uint32_t* src = pixels();
+  const int srcStride = stride();
+  int top = height_;
+  int bottom = -1;
+  int left = width_;
+  int right = -1;
+  for (int y = 0; y < height_; ++y) {
+    const std::uint32_t* row = src + static_cast<std::size_t>(y) * srcStride;
+    std::uint32_t* seen = last_.data() + static_cast<std::size_t>(y) * width_;
+    if (!sendAll_ && std::memcmp(row, seen, static_cast<std::size_t>(width_) * 4) == 0) continue;
+    top = std::min(top, y);
+    bottom = y;
+    if (sendAll_) {
+      left = 0;
+      right = width_ - 1;
+      continue;
+    }
+    int x0 = 0;
+    while (row[x0] == seen[x0]) ++x0;
+    int x1 = width_ - 1;
+    while (row[x1] == seen[x1]) --x1;
+    left = std::min(left, x0);
+    right = std::max(right, x1);
+  }
+  sendAll_ = false;
+  if (bottom < 0) return {};
+  waitForServer();
+  const int w = right - left + 1;
+  auto* front = reinterpret_cast<std::uint32_t*>(image_->data);
+  const int frontStride = image_->bytes_per_line / 4;
+  for (int y = top; y <= bottom; ++y) {
+    const std::uint32_t* row = src + static_cast<std::size_t>(y) * srcStride + left;
+    std::memcpy(last_.data() + static_cast<std::size_t>(y) * width_ + left, row,
+                static_cast<std::size_t>(w) * 4);
+    std::uint32_t* out = front + static_cast<std::size_t>(y) * frontStride + left;
+    if (straight) {
+      for (int x = 0; x < w; ++x) out[x] = straightened(row[x]);
+    } else {
+      std::memcpy(out, row, static_cast<std::size_t>(w) * 4);
+    }
+  }
+  put(left, top, w, bottom - top + 1);
+  return XRectangle{static_cast<short>(left), static_cast<short>(top),
+                    static_cast<unsigned short>(w), static_cast<unsigned short>(bottom - top + 1)};
+}
+
+void X11FrameBuffer::redraw(const XRectangle& area) {
+  if (!image_ || !connection_.alive()) return;
+  const int x = std::clamp<int>(area.x, 0, width_);
+  const int y = std::clamp<int>(area.y, 0, height_);
+  const int w = std::min<int>(area.width, width_ - x);
+  const int h = std::min<int>(area.height, height_ - y);
+  if (w > 0 && h > 0) put(x, y, w, h);
+}
+
+void X11FrameBuffer::put(int x, int y, int w, int h) {
+  Display* d = connection_.display();
+  if (shmAttached_) {
+    XShmPutImage(d, window_, gc_, image_, x, y, x, y, static_cast<unsigned>(w),
+                 static_cast<unsigned>(h), False);
+    shmBusy_ = true;
+  } else {
+    XPutImage(d, window_, gc_, image_, x, y, x, y, static_cast<unsigned>(w),
+              static_cast<unsigned>(h));
+  }
+}
+
+}  // namespace nimbra

@@ -1,0 +1,70 @@
+// A window's pixels on the client side and their way to the server. The view paints into a
+// Cairo image; present() sends only the rectangle that changed since the last one, through
+// MIT-SHM when the server offers it, so a selection change does not cost a whole frame.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+#include <cairo.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/x11/x11_connection.h"
+
+namespace nimbra {
+
+class X11FrameBuffer {
+ public:
+  X11FrameBuffer(X11Connection& connection, Window window, Visual* visual, int depth,
+                 bool allowShm);
+  ~X11FrameBuffer();
+  X11FrameBuffer(const X11FrameBuffer&) = delete;
+  X11FrameBuffer& operator=(const X11FrameBuffer&) = delete;
+
+  // A new size: the content is cleared and the next present sends all of it.
+  void resize(int width, int height);
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Where the view paints: premultiplied ARGB. Null while the size is 0.
+  cairo_surface_t* surface() const { return back_; }
+  // The painted pixels (after cairo_surface_flush), `stride()` words per row.
+  const std::uint32_t* pixels() const;
+  int stride() const;
+
+  // Sends what changed since the last present and draws it in the window. With `straight`
+  // the colours go out divided by their alpha: without a compositor the server shows colour
+  // channels as they are, and premultiplied edges would look dark. Answers the area sent.
+  XRectangle present(bool straight);
+  // The next present sends everything.
+  void invalidate() { sendAll_ = true; }
+  // Draws what was last sent again, for an exposure.
+  void redraw(const XRectangle& area);
+  bool sharedMemory() const { return shmAttached_; }
+
+ private:
+  void release();
+  bool createSharedImage();
+  void createPlainImage();
+  void put(int x, int y, int w, int h);
+  void waitForServer();
+
+  X11Connection& connection_;
+  Window window_;
+  Visual* visual_;
+  int depth_;
+  bool allowShm_;
+  GC gc_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
+  cairo_surface_t* back_ = nullptr;
+  std::vector<std::uint32_t> last_;  // the painted pixels as of the last present
+  XImage* image_ = nullptr;          // the pixels the server reads
+  XShmSegmentInfo shm_{};
+  bool shmAttached_ = false;
+  bool shmBusy_ = false;  // the server may still be reading the segment
+  bool sendAll_ = true;
+  bool lastStraight_ = false;
+};
+
+}  // namespace nimbra

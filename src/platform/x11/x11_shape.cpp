@@ -1,0 +1,40 @@
+#include "platform/x11/x11_shape.h"
+
+#include <utility>
+
+namespace nimbra {
+
+std::vector<XRectangle> opaqueRectangles(const std::uint32_t* pixels, int width, int height,
+                                         int stride) {
+  constexpr std::uint32_t kHalfOpaque = 0x80u << 24;
+  std::vector<XRectangle> out;
+  std::vector<std::pair<int, int>> runs;
+  std::vector<std::pair<int, int>> previous;
+  std::size_t band = 0;  // first rectangle of the previous row's band
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* row = pixels + static_cast<std::size_t>(y) * stride;
+    runs.clear();
+    for (int x = 0; x < width;) {
+      if (row[x] < kHalfOpaque) {
+        ++x;
+        continue;
+      }
+      const int start = x;
+      while (x < width && row[x] >= kHalfOpaque) ++x;
+      runs.emplace_back(start, x - start);
+    }
+    if (!runs.empty() && runs == previous) {
+      for (std::size_t i = band; i < out.size(); ++i) ++out[i].height;
+      continue;
+    }
+    band = out.size();
+    for (const auto& [x, w] : runs) {
+      out.push_back(XRectangle{static_cast<short>(x), static_cast<short>(y),
+                               static_cast<unsigned short>(w), 1});
+    }
+    std::swap(previous, runs);
+  }
+  return out;
+}
+
+}  // namespace nimbra

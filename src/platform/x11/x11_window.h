@@ -1,0 +1,79 @@
+// The overlay window: override-redirect (no window manager frames or focuses it), ARGB when
+// the server has such a visual, never given the keyboard, above every other top-level while
+// shown, and either transparent to the mouse or taking it for the view.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <glib.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/x11/x11_compositor.h"
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_frame_buffer.h"
+
+namespace nimbra {
+
+class X11Window : public PlatformWindow, private X11EventHandler {
+ public:
+  X11Window(X11Connection& connection, X11CompositorWatch& compositor, ViewDelegate& view,
+            bool allowShm);
+  ~X11Window() override;
+  X11Window(const X11Window&) = delete;
+  X11Window& operator=(const X11Window&) = delete;
+
+  void setFrame(const Rect& frame) override;
+  void setNeedsDisplay() override;
+  void orderFrontRegardless() override;
+  void orderOut() override;
+  void setIgnoresMouseEvents(bool ignores) override;
+  double backingScale() const override { return connection_.scale(); }
+
+  Window xid() const { return window_; }
+  bool argb() const { return depth_ == 32; }
+  bool shown() const { return mapped_; }
+  // A bounding shape is in use: without a compositor, only the opaque pixels show.
+  bool shaped() const { return shaped_; }
+  bool sharedMemory() const { return buffer_ && buffer_->sharedMemory(); }
+  int paintCount() const { return paintCount_; }
+  XRectangle lastUpload() const { return lastUpload_; }
+
+ private:
+  void handleEvent(XEvent& event) override;
+  void afterEvents() override;
+  void scheduleDisplay();
+  static gboolean onDisplayIdle(gpointer self);
+  // Paints when marked, sends the changes and fits the shape; false when nothing was painted.
+  bool display();
+  void paint();
+  void updateShape();
+  bool needsShape() const { return !(argb() && compositor_.active()); }
+  void raiseIfCovered(const XEvent& event);
+  void introduceToCompositor();
+  void mouseEvent(const XEvent& event);
+
+  X11Connection& connection_;
+  X11CompositorWatch& compositor_;
+  ViewDelegate& view_;
+  Window window_ = 0;
+  Colormap colormap_ = 0;
+  int depth_ = 24;
+  std::unique_ptr<X11FrameBuffer> buffer_;
+  int width_ = 1;  // pixels
+  int height_ = 1;
+  bool mapped_ = false;
+  bool dirty_ = true;
+  bool ignoresMouse_ = true;
+  bool shaped_ = false;
+  bool compositing_ = false;  // the compositor state the shape was fitted for
+  std::vector<XRectangle> shapeRects_;
+  guint idle_ = 0;
+  XRectangle exposed_{};
+  bool haveExposure_ = false;
+  int paintCount_ = 0;
+  XRectangle lastUpload_{};
+};
+
+}  // namespace nimbra

@@ -1,0 +1,119 @@
+// The backend as a whole: coordinates, the desktop scale, and life after the server is gone.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+
+#include "platform/x11/x11_window.h"
+#include "x11_fixture.h"
+
+namespace nimbra::testing {
+namespace {
+
+using ConnectionTest = X11Test;
+
+TEST_F(ConnectionTest, PointerComesInBottomLeftAndTopLeftPoints) {
+  startPlatform();
+  probe->moveTo(300, 200);
+  EXPECT_DOUBLE_EQ(platform->firstScreenHeight(), 800);
+  EXPECT_EQ(platform->pointerLocation(), (Point{300, 600}));
+  EXPECT_EQ(platform->currentEventLocation(), (Point{300, 200}));
+  EXPECT_TRUE(platform->isProcessTrusted(true));
+}
+
+TEST_F(ConnectionTest, XftDpiScalesEveryCoordinateAndThePaint) {
+  const char resources[] = "Xft.dpi:\t192\n";
+  XChangeProperty(probe->display(), probe->root(), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(resources),
+                  sizeof(resources) - 1);
+  probe->sync();
+  startPlatform();
+  EXPECT_DOUBLE_EQ(platform->firstScreenHeight(), 400);
+  probe->moveTo(300, 200);
+  EXPECT_EQ(platform->currentEventLocation(), (Point{150, 100}));
+  EXPECT_EQ(platform->pointerLocation(), (Point{150, 300}));
+
+  StubView view;
+  auto window = platform->createOverlayWindow(view);
+  EXPECT_DOUBLE_EQ(window->backingScale(), 2.0);
+  // 100 points square, top left at (50, 60) points.
+  window->setFrame(Rect{{50, 400 - 60 - 100}, {100, 100}});
+  window->orderFrontRegardless();
+  settle();
+  Window root = 0;
+  int x = 0;
+  int y = 0;
+  unsigned w = 0;
+  unsigned h = 0;
+  unsigned border = 0;
+  unsigned depth = 0;
+  XGetGeometry(probe->display(), static_cast<X11Window&>(*window).xid(), &root, &x, &y, &w, &h,
+               &border, &depth);
+  EXPECT_EQ(x, 100);
+  EXPECT_EQ(y, 120);
+  EXPECT_EQ(w, 200u);
+  EXPECT_EQ(h, 200u);
+  EXPECT_DOUBLE_EQ(view.lastScale, 2.0);
+
+  TapRecorder rec;
+  auto tap = platform->createEventTap(rec.callback());
+  ASSERT_TRUE(tap);
+  tap->addToMainLoop();
+  probe->moveTo(400, 500);
+  probe->press(Button3);
+  probe->release(Button3);
+  ASSERT_TRUE(waitFor([&] { return rec.count(TapEventType::kRightMouseUp) == 1; }));
+  EXPECT_EQ(rec.events.front().location, (Point{200, 250}));
+}
+
+TEST_F(ConnectionTest, KeepsRunningItsLoopWhenTheServerGoesAway) {
+  startPlatform();
+  StubView view;
+  auto window = platform->createOverlayWindow(view);
+  TapRecorder rec;
+  auto tap = platform->createEventTap(rec.callback());
+  ASSERT_TRUE(tap);
+  tap->addToMainLoop();
+  window->setFrame(Rect{{10, 10}, {100, 100}});
+  window->orderFrontRegardless();
+  drainLoop();
+
+  probe.reset();  // the probe would end the process on losing the server
+  server->stop();
+  int ticks = 0;
+  platform->scheduleRepeating(0.005, [&] { ++ticks; });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while ((ticks < 3 || platform->connection().alive()) &&
+         std::chrono::steady_clock::now() < deadline) {
+    g_main_context_iteration(g_main_context_default(), TRUE);
+  }
+  EXPECT_FALSE(platform->connection().alive());
+  EXPECT_GE(ticks, 3);
+
+  // Every operation is now a harmless no-op.
+  window->setNeedsDisplay();
+  window->orderOut();
+  window->orderFrontRegardless();
+  window->setIgnoresMouseEvents(false);
+  tap->enable(true);
+  drainLoop();
+  EXPECT_EQ(platform->pointerLocation(), (Point{0, 800}));
+  EXPECT_FALSE(platform->currentEventLocation());
+  EXPECT_FALSE(platform->createEventTap(rec.callback()));
+  EXPECT_FALSE(platform->createEventSource());
+  EXPECT_NE(platform->registerHotKey(kKeyCodeW, kModCommand | kModOption, HotKeyId{1, 1}).status,
+            0);
+  auto late = platform->createOverlayWindow(view);
+  late->orderFrontRegardless();
+  late.reset();
+  tap.reset();
+  window.reset();
+}
+
+TEST_F(ConnectionTest, NoDisplayMeansNoBackend) {
+  X11Options options;
+  options.display = ":4999";
+  EXPECT_FALSE(X11Platform::open(options));
+}
+
+}  // namespace
+}  // namespace nimbra::testing

@@ -1,0 +1,255 @@
+// The right-button tap and the pass-through click, with real input from XTest on Xvfb.
+// gtest goes before the X11 headers, whose macros (None, Bool) clash with its names.
+#include <gtest/gtest.h>
+
+#include <X11/extensions/XTest.h>
+
+#include "x11_fixture.h"
+
+namespace nimbra::testing {
+namespace {
+
+constexpr std::uint32_t kGrey = 0x808080;
+
+// Does what the mouse trigger does with a short click: swallows the press and, after the
+// release, posts a click at the press point from the main loop.
+class ClickBack {
+ public:
+  explicit ClickBack(Platform& platform) : platform_(platform) {}
+
+  TapCallbackFn callback() {
+    return [this](const TapEvent& e) {
+      seen.events.push_back(e);
+      if (e.type == TapEventType::kRightMouseDown) down_ = e.location;
+      if (e.type == TapEventType::kRightMouseUp && down_ && handBack) {
+        const Point at = *down_;
+        down_.reset();
+        Platform& platform = platform_;
+        platform_.deferToMain([&platform, at] {
+          std::unique_ptr<EventSource> source = platform.createEventSource();
+          for (TapEventType type : {TapEventType::kRightMouseDown, TapEventType::kRightMouseUp}) {
+            std::optional<MouseEvent> event = source->createMouseEvent(type, at);
+            if (event) source->post(*event);
+          }
+        });
+      }
+      return e.type == TapEventType::kMouseMoved ? TapVerdict::kPass : TapVerdict::kSwallow;
+    };
+  }
+
+  TapRecorder seen;
+  bool handBack = true;
+
+ private:
+  Platform& platform_;
+  std::optional<Point> down_;
+};
+
+class EventTapTest : public X11Test {
+ protected:
+  void SetUp() override {
+    X11Test::SetUp();
+    target = probe->createWindow(100, 100, 500, 500, kGrey);
+    startPlatform();
+  }
+
+  std::unique_ptr<EventTap> installTap(TapCallbackFn callback) {
+    std::unique_ptr<EventTap> tap = platform->createEventTap(std::move(callback));
+    if (tap) {
+      tap->addToMainLoop();
+      tap->enable(true);
+    }
+    return tap;
+  }
+
+  std::vector<ProbeEvent> buttons() const {
+    std::vector<ProbeEvent> out;
+    for (const ProbeEvent& e : probe->events) {
+      if (e.type == ButtonPress || e.type == ButtonRelease) out.push_back(e);
+    }
+    return out;
+  }
+
+  Window target = 0;
+};
+
+TEST_F(EventTapTest, HeldRightButtonComesToTheTapAndNeverToTheWindowBeneath) {
+  TapRecorder rec;
+  auto tap = installTap(rec.callback());
+  ASSERT_TRUE(tap);
+  probe->moveTo(200, 210);
+  probe->press(Button3);
+  probe->moveTo(260, 270);
+  probe->release(Button3);
+  ASSERT_TRUE(waitFor([&] { return rec.count(TapEventType::kRightMouseUp) == 1; }));
+  settle();
+
+  ASSERT_GE(rec.events.size(), 3u);
+  EXPECT_EQ(rec.events.front().type, TapEventType::kRightMouseDown);
+  EXPECT_EQ(rec.events.front().location, (Point{200, 210}));
+  EXPECT_EQ(rec.count(TapEventType::kRightMouseDragged), 1);
+  EXPECT_EQ(rec.events.back().type, TapEventType::kRightMouseUp);
+  EXPECT_EQ(rec.events.back().location, (Point{260, 270}));
+  EXPECT_TRUE(buttons().empty());
+}
+
+TEST_F(EventTapTest, ShortClickHandedBackReachesTheWindowOnceAtThePressPoint) {
+  ClickBack trigger(*platform);
+  auto tap = installTap(trigger.callback());
+  ASSERT_TRUE(tap);
+  probe->moveTo(200, 210);
+  probe->press(Button3);
+  probe->moveTo(230, 240);
+  settle();
+  EXPECT_TRUE(buttons().empty()) << "the press reached the window before the release";
+  probe->release(Button3);
+  ASSERT_TRUE(waitFor([&] { return buttons().size() >= 2; }));
+  settle();
+
+  const std::vector<ProbeEvent> got = buttons();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].type, ButtonPress);
+  EXPECT_EQ(got[1].type, ButtonRelease);
+  for (const ProbeEvent& e : got) {
+    EXPECT_EQ(e.detail, 3u);
+    EXPECT_EQ(e.window, target);
+    EXPECT_EQ(e.xRoot, 200);
+    EXPECT_EQ(e.yRoot, 210);
+  }
+  // The handed-back click never comes back to the tap.
+  EXPECT_EQ(trigger.seen.count(TapEventType::kRightMouseDown), 1);
+}
+
+TEST_F(EventTapTest, ClickRightAfterClickReachesTheWindowAsTwoClicksEveryTime) {
+  ClickBack trigger(*platform);
+  auto tap = installTap(trigger.callback());
+  ASSERT_TRUE(tap);
+  for (int round = 0; round < 60; ++round) {
+    probe->clearEvents();
+    const int x = 150 + round * 5;
+    probe->batch([&](Display* d) {
+      XTestFakeMotionEvent(d, -1, x, 200, CurrentTime);
+      XTestFakeButtonEvent(d, 3, True, CurrentTime);
+      XTestFakeButtonEvent(d, 3, False, CurrentTime);
+      XTestFakeMotionEvent(d, -1, x, 300, CurrentTime);
+      XTestFakeButtonEvent(d, 3, True, CurrentTime);
+      XTestFakeButtonEvent(d, 3, False, CurrentTime);
+    });
+    ASSERT_TRUE(waitFor([&] { return buttons().size() >= 4; })) << "round " << round;
+    settle();
+    const std::vector<ProbeEvent> got = buttons();
+    ASSERT_EQ(got.size(), 4u) << "round " << round;
+    const int expectedY[] = {200, 200, 300, 300};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(got[i].type, i % 2 == 0 ? ButtonPress : ButtonRelease) << "round " << round;
+      EXPECT_EQ(got[i].xRoot, x);
+      EXPECT_EQ(got[i].yRoot, expectedY[i]) << "round " << round;
+    }
+  }
+  EXPECT_EQ(trigger.seen.count(TapEventType::kRightMouseDown), 120);
+}
+
+TEST_F(EventTapTest, PressSoonAfterAClickIsSwallowedAndTheClickStillArrivesOnce) {
+  ClickBack trigger(*platform);
+  auto tap = installTap(trigger.callback());
+  ASSERT_TRUE(tap);
+  for (int round = 0; round < 60; ++round) {
+    probe->clearEvents();
+    trigger.seen.events.clear();
+    const int x = 150 + round * 5;
+    // The second press may reach the server before the handed-back click goes out.
+    probe->batch([&](Display* d) {
+      XTestFakeMotionEvent(d, -1, x, 200, CurrentTime);
+      XTestFakeButtonEvent(d, 3, True, CurrentTime);
+      XTestFakeButtonEvent(d, 3, False, CurrentTime);
+      XTestFakeMotionEvent(d, -1, x, 320, CurrentTime);
+      XTestFakeButtonEvent(d, 3, True, CurrentTime);
+    });
+    ASSERT_TRUE(waitFor([&] { return trigger.seen.count(TapEventType::kRightMouseDown) == 2; }));
+    settle();
+    // The held press is the wheel's: its release hands nothing back.
+    trigger.handBack = false;
+    probe->release(Button3);
+    ASSERT_TRUE(waitFor([&] { return buttons().size() >= 2; })) << "round " << round;
+    settle();
+    trigger.handBack = true;
+    const std::vector<ProbeEvent> got = buttons();
+    ASSERT_EQ(got.size(), 2u) << "round " << round;
+    EXPECT_EQ(got[0].type, ButtonPress);
+    EXPECT_EQ(got[1].type, ButtonRelease);
+    EXPECT_EQ(got[0].yRoot, 200) << "round " << round;
+    EXPECT_EQ(got[1].yRoot, 200) << "round " << round;
+    EXPECT_EQ(trigger.seen.count(TapEventType::kRightMouseUp), 2);
+  }
+}
+
+TEST_F(EventTapTest, PlainMovesReachTheTapOnlyWhileTheOverlayShows) {
+  TapRecorder rec;
+  auto tap = installTap(rec.callback());
+  ASSERT_TRUE(tap);
+  probe->moveTo(300, 300);
+  settle();
+  EXPECT_EQ(rec.count(TapEventType::kMouseMoved), 0);
+
+  StubView view;
+  auto window = platform->createOverlayWindow(view);
+  window->setFrame(Rect{{600, 200}, {200, 200}});
+  window->orderFrontRegardless();
+  settle();  // the backend's interest in raw motion has reached the server
+  probe->moveTo(310, 320);
+  ASSERT_TRUE(waitFor([&] { return rec.count(TapEventType::kMouseMoved) >= 1; }));
+  EXPECT_EQ(rec.events.back().location, (Point{310, 320}));
+  // Moves still reach the applications.
+  EXPECT_GE(probe->count(MotionNotify, target), 1);
+
+  window->orderOut();
+  settle();
+  const int before = rec.count(TapEventType::kMouseMoved);
+  probe->moveTo(340, 350);
+  settle();
+  EXPECT_EQ(rec.count(TapEventType::kMouseMoved), before);
+}
+
+TEST_F(EventTapTest, CannotBeCreatedWhileAnotherClientHoldsTheRightButton) {
+  XGrabButton(probe->display(), Button3, AnyModifier, probe->root(), False, ButtonPressMask,
+              GrabModeAsync, GrabModeAsync, None, None);
+  probe->sync();
+  TapRecorder rec;
+  EXPECT_FALSE(platform->createEventTap(rec.callback()));
+
+  XUngrabButton(probe->display(), Button3, AnyModifier, probe->root());
+  probe->sync();
+  EXPECT_TRUE(platform->createEventTap(rec.callback()));
+}
+
+TEST_F(EventTapTest, DisabledTapLetsRightClicksThrough) {
+  TapRecorder rec;
+  auto tap = installTap(rec.callback());
+  ASSERT_TRUE(tap);
+  tap->enable(false);
+  settle();
+  probe->click(Button3, 220, 230);
+  ASSERT_TRUE(waitFor([&] { return buttons().size() == 2; }));
+  EXPECT_TRUE(rec.events.empty());
+
+  tap->enable(true);
+  settle();
+  probe->clearEvents();
+  probe->click(Button3, 220, 230);
+  ASSERT_TRUE(waitFor([&] { return rec.count(TapEventType::kRightMouseUp) == 1; }));
+  settle();
+  EXPECT_TRUE(buttons().empty());
+}
+
+TEST_F(EventTapTest, DestroyingTheTapGivesTheRightButtonBack) {
+  TapRecorder rec;
+  auto tap = installTap(rec.callback());
+  ASSERT_TRUE(tap);
+  tap.reset();
+  settle();
+  probe->click(Button3, 220, 230);
+  ASSERT_TRUE(waitFor([&] { return buttons().size() == 2; }));
+}
+
+}  // namespace
+}  // namespace nimbra::testing
