@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -16,6 +17,10 @@ namespace {
 
 // Bytes of a UTF-8 byte-order mark.
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// Larger files read as unreadable: a huge or sparse file must not exhaust memory and end the
+// helper (a real wheel.cfg is a few kilobytes).
+constexpr std::size_t kMaxReadBytes = std::size_t{64} << 20;
 
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -42,6 +47,10 @@ bool readRegularFile(const std::string& path, std::string& out) {
     ::close(fd);
     return false;
   }
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxReadBytes) {
+    ::close(fd);
+    return false;
+  }
   if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
   char buf[16384];
   for (;;) {
@@ -53,6 +62,10 @@ bool readRegularFile(const std::string& path, std::string& out) {
     }
     if (n == 0) break;
     out.append(buf, static_cast<std::size_t>(n));
+    if (out.size() > kMaxReadBytes) {  // grew while being read
+      ::close(fd);
+      return false;
+    }
   }
   ::close(fd);
   return true;
@@ -103,7 +116,7 @@ std::string Paths::join(std::string_view name) const {
   std::string_view base = dir;
   while (!base.empty() && base.back() == '/') base.remove_suffix(1);
   // A dir of "/" (or "//") keeps its root; an empty dir adds nothing, so the name stays relative.
-  if (base.empty() && !dir.empty()) return "/" + std::string(name);
+  if (base.empty() && !dir.empty()) return std::string("/").append(name);
   if (base.empty()) return std::string(name);
   std::string path;
   path.reserve(base.size() + 1 + name.size());
@@ -121,7 +134,7 @@ std::string Paths::read(std::string_view name) const {
 
 bool Paths::write(std::string_view name, std::string_view text) const {
   const std::string target = join(name);
-  std::string temp = join("." + std::string(name) + ".XXXXXX");
+  std::string temp = join(std::string(".").append(name).append(".XXXXXX"));
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
   // mkostemp creates 0600; the host application must be able to read what the helper writes.

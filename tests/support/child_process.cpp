@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args,
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    // A test that dies must not leave helpers behind: they outlive their display on purpose.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     for (const std::string& e : env) {
       const auto eq = e.find('=');
       if (eq == std::string::npos) {
