@@ -84,9 +84,14 @@ void startHelper(const std::vector<std::string>& args, Platform& platform) {
   if (ensureAccessibility()) p.tapReady = installTap();
 
   platform.scheduleRepeating(1.0, &supervisionTick);
-  // The painting caches are built once the loop is idle, never on the open path.
+  // The painting caches and the window's pixel buffers are made once the loop is idle, never
+  // on the open path; the hidden window takes the size the wheel opens at.
   platform.deferToMain([] {
-    if (process().wheel) process().wheel->view->prepareForPainting();
+    Wheel* wheel = process().wheel.get();
+    if (!wheel) return;
+    wheel->view->prepareForPainting();
+    const double side = 4 * wheel->cfg->radius + 16;
+    wheel->window->setFrame(Rect{{0, 0}, {side, side}});
   });
 }
 

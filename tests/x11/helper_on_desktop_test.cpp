@@ -404,3 +404,34 @@ TEST_F(HelperOnDesktop, OutlivesItsXServerAndStillServesTheFileProtocol) {
 
 }  // namespace
 }  // namespace nimbra::testing
+
+namespace nimbra::testing {
+namespace {
+
+long residentKb(pid_t pid) {
+  std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+// A SIZE of 10^12 once made the overlay allocate pixel buffers the size of the whole view
+// (gigabytes); the window is now cut down to the screen and the hub fills it.
+TEST_F(HelperOnDesktop, AHugeRadiusOpensAWindowNoLargerThanTheScreen) {
+  launch("SIZE|1000000000000\nHOLD|150\nSEG|A|#ff0000\nTOOL|t|tool\nSEG|B|#00ff00\n");
+  holdOpen();
+  ASSERT_TRUE(until([&] { return overlayMapped(); }));
+  EXPECT_LT(residentKb(helper->pid()), 200 * 1024);
+  // The whole screen lies inside the hub: dark, opaque, nothing of the desktop.
+  ASSERT_TRUE(until([&] { return screen()->at(100, 100) != kDesk; }));
+  const std::uint32_t hub = screen()->at(1200, 700);
+  EXPECT_LT((hub >> 16) & 0xFF, 0x30);
+  EXPECT_LT(hub & 0xFF, 0x30);
+  probe->release(Button3);
+  ASSERT_TRUE(until([&] { return !overlayMapped(); }));
+  EXPECT_EQ(cmd(), "~open");
+}
+
+}  // namespace
+}  // namespace nimbra::testing

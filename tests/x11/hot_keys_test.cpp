@@ -1,6 +1,8 @@
 // Global hot keys as key grabs, pressed for real through XTest.
 #include <gtest/gtest.h>
 
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include "x11_fixture.h"
@@ -110,6 +112,37 @@ TEST_F(HotKeysTest, CombinationHeldByAnotherClientIsRefusedWithBadAccess) {
   EXPECT_TRUE(pressed.empty());
   // Other registrations still work.
   EXPECT_EQ(registerEscape().status, 0);
+}
+
+// Counts the presses of one key that reach the backend's connection, repeats included.
+struct KeyPressCounter : X11EventHandler {
+  explicit KeyPressCounter(unsigned key) : key(key) {}
+  void handleEvent(XEvent& e) override { presses += e.type == KeyPress && e.xkey.keycode == key; }
+  unsigned key;
+  int presses = 0;
+};
+
+TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
+  ASSERT_EQ(registerSummon().status, 0);
+  KeyPressCounter counter(keycode(XK_w));
+  platform->connection().addHandler(&counter);
+  Display* d = probe->display();
+  // A quick repeat, so the held key repeats several times within the test.
+  XkbSetAutoRepeatRate(d, XkbUseCoreKbd, 30, 15);
+  for (KeySym s : {XK_Super_L, XK_Alt_L, XK_w}) XTestFakeKeyEvent(d, keycode(s), True, CurrentTime);
+  probe->sync();
+  ASSERT_TRUE(waitFor([&] { return counter.presses >= 5; }));
+  for (KeySym s : {XK_w, XK_Alt_L, XK_Super_L}) {
+    XTestFakeKeyEvent(d, keycode(s), False, CurrentTime);
+  }
+  probe->sync();
+  settle();
+  EXPECT_EQ(pressed, std::vector<int>{1});
+
+  // Once the key has come up, the next press fires again.
+  probe->chord({XK_Super_L, XK_Alt_L, XK_w});
+  ASSERT_TRUE(waitFor([&] { return pressed.size() == 2; }));
+  platform->connection().removeHandler(&counter);
 }
 
 TEST_F(HotKeysTest, UnknownKeyCodeIsRefused) {

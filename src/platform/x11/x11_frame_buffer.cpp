@@ -18,14 +18,32 @@ int hostByteOrder() {
   return *reinterpret_cast<const unsigned char*>(&one) == 1 ? LSBFirst : MSBFirst;
 }
 
+// 255 / a in 16.16 fixed point, so straightening costs a multiply rather than a division.
+struct Reciprocals {
+  std::uint32_t of[256] = {};
+  Reciprocals() {
+    for (std::uint32_t a = 1; a < 256; ++a) of[a] = (255u << 16) / a;
+  }
+};
+
+// The division rounded to nearest, (c * 255 + a / 2) / a capped at 255, which the fixed-point
+// estimate can miss by one either way; the checks put it right, so the result is exact.
+std::uint32_t unpremultiply(std::uint32_t c, std::uint32_t a, std::uint32_t reciprocal) {
+  if (c >= a) return 255;
+  const std::uint32_t n = c * 255 + a / 2;
+  auto q = static_cast<std::uint32_t>((std::uint64_t{c} * reciprocal + 0x8000) >> 16);
+  if (q * a > n) --q;
+  if ((q + 1) * a <= n) ++q;
+  return q;
+}
+
 std::uint32_t straightened(std::uint32_t px) {
+  static const Reciprocals table;
   const std::uint32_t a = px >> 24;
   if (a == 0xFF || a == 0) return a == 0 ? 0 : px;
-  auto channel = [a](std::uint32_t c) {
-    return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a);
-  };
-  return (a << 24) | (channel((px >> 16) & 0xFF) << 16) | (channel((px >> 8) & 0xFF) << 8) |
-         channel(px & 0xFF);
+  const std::uint32_t r = table.of[a];
+  return (a << 24) | (unpremultiply((px >> 16) & 0xFF, a, r) << 16) |
+         (unpremultiply((px >> 8) & 0xFF, a, r) << 8) | unpremultiply(px & 0xFF, a, r);
 }
 
 }  // namespace
@@ -76,6 +94,16 @@ void X11FrameBuffer::resize(int width, int height) {
   back_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
   last_.assign(static_cast<std::size_t>(width) * height, 0);
   if (!(allowShm_ && createSharedImage())) createPlainImage();
+  // Fresh pages cost a fault each on first touch, a large part of a frame's time: they are
+  // taken here, wherever the caller chose to resize, rather than in the first paint.
+  if (back_ && cairo_surface_status(back_) == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_flush(back_);
+    std::memset(cairo_image_surface_get_data(back_), 0,
+                static_cast<std::size_t>(cairo_image_surface_get_stride(back_)) * height);
+    cairo_surface_mark_dirty(back_);
+  }
+  if (image_)
+    std::memset(image_->data, 0, static_cast<std::size_t>(image_->bytes_per_line) * height);
   sendAll_ = true;
 }
 
@@ -182,7 +210,25 @@ XRectangle X11FrameBuffer::present(bool straight) {
     right = std::max(right, x1);
   }
   sendAll_ = false;
+  if (bottom >= 0) convertRows(top, bottom, left, right, straight);
+  if (putAll_) {
+    // The server has none of it: everything goes, though only what changed was converted.
+    putAll_ = false;
+    waitForServer();
+    put(0, 0, width_, height_);
+    return XRectangle{0, 0, static_cast<unsigned short>(width_),
+                      static_cast<unsigned short>(height_)};
+  }
   if (bottom < 0) return {};
+  const int w = right - left + 1;
+  put(left, top, w, bottom - top + 1);
+  return XRectangle{static_cast<short>(left), static_cast<short>(top),
+                    static_cast<unsigned short>(w), static_cast<unsigned short>(bottom - top + 1)};
+}
+
+void X11FrameBuffer::convertRows(int top, int bottom, int left, int right, bool straight) {
+  const std::uint32_t* src = pixels();
+  const int srcStride = stride();
   waitForServer();
   const int w = right - left + 1;
   auto* front = reinterpret_cast<std::uint32_t*>(image_->data);
@@ -198,9 +244,6 @@ XRectangle X11FrameBuffer::present(bool straight) {
       std::memcpy(out, row, static_cast<std::size_t>(w) * 4);
     }
   }
-  put(left, top, w, bottom - top + 1);
-  return XRectangle{static_cast<short>(left), static_cast<short>(top),
-                    static_cast<unsigned short>(w), static_cast<unsigned short>(bottom - top + 1)};
 }
 
 void X11FrameBuffer::redraw(const XRectangle& area) {

@@ -36,8 +36,11 @@ class X11FrameBuffer {
   // the colours go out divided by their alpha: without a compositor the server shows colour
   // channels as they are, and premultiplied edges would look dark. Answers the area sent.
   XRectangle present(bool straight);
-  // The next present sends everything.
+  // The next present converts and sends everything.
   void invalidate() { sendAll_ = true; }
+  // The next present sends everything, for a window the server has just mapped without
+  // content; the pixels already converted for it are reused.
+  void sendWholeNext() { putAll_ = true; }
   // Draws what was last sent again, for an exposure.
   void redraw(const XRectangle& area);
   bool sharedMemory() const { return shmAttached_; }
@@ -47,6 +50,8 @@ class X11FrameBuffer {
   bool createSharedImage();
   void createPlainImage();
   void put(int x, int y, int w, int h);
+  // Copies the rows and columns given, inclusive, into the image the server reads.
+  void convertRows(int top, int bottom, int left, int right, bool straight);
   void waitForServer();
 
   X11Connection& connection_;
@@ -64,6 +69,7 @@ class X11FrameBuffer {
   bool shmAttached_ = false;
   bool shmBusy_ = false;  // the server may still be reading the segment
   bool sendAll_ = true;
+  bool putAll_ = false;
   bool lastStraight_ = false;
 };
 

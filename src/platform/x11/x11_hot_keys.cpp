@@ -1,6 +1,7 @@
 #include "platform/x11/x11_hot_keys.h"
 
 #include <X11/XKBlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -116,9 +117,33 @@ void X11HotKeys::remove(HotKeyRef ref) {
   XFlush(d);
 }
 
+void X11HotKeys::watchRelease(bool on) {
+  if (!connection_.alive()) return;
+  // Raw events reach this client whoever holds the keyboard; only while a hot key is held,
+  // so typing costs no wake-ups.
+  unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+  if (on) XISetMask(bits, XI_RawKeyRelease);
+  XIEventMask mask{XIAllDevices, static_cast<int>(sizeof(bits)), bits};
+  XISelectEvents(connection_.display(), connection_.root(), &mask, 1);
+}
+
+bool X11HotKeys::keyIsDown(KeyCode key) {
+  char keys[32] = {};
+  XQueryKeymap(connection_.display(), keys);
+  return connection_.alive() && (keys[key / 8] & (1 << (key % 8)));
+}
+
 void X11HotKeys::handleEvent(XEvent& event) {
   if (event.type == MappingNotify) {
     XRefreshKeyboardMapping(&event.xmapping);
+    return;
+  }
+  if (event.type == GenericEvent && heldKey_ &&
+      event.xcookie.extension == connection_.extensions().xiOpcode &&
+      event.xcookie.evtype == XI_RawKeyRelease && event.xcookie.data &&
+      static_cast<const XIRawEvent*>(event.xcookie.data)->detail == heldKey_) {
+    heldKey_ = 0;
+    watchRelease(false);
     return;
   }
   if (event.type != KeyPress || event.xkey.window != connection_.root()) return;
@@ -133,8 +158,21 @@ void X11HotKeys::handleEvent(XEvent& event) {
     // focused application never sees the modifiers released.
     XUngrabKeyboard(connection_.display(), event.xkey.time);
     XFlush(connection_.display());
+    // A press of the key still held since it last fired is the server's auto-repeat: acting
+    // on it would toggle the wheel open and shut for as long as the keys are held.
+    // Without raw events the release cannot be seen, and every press counts.
+    if (heldKey_ == grab.key) return;
+    if (connection_.extensions().xinput2) {
+      heldKey_ = grab.key;
+      watchRelease(true);
+    }
     const HotKeyId id = grab.id;
     if (handler_) handler_(HotKeyEvent{id});
+    // A release that came before the watch was in place is seen here instead.
+    if (heldKey_ && connection_.alive() && !keyIsDown(heldKey_)) {
+      heldKey_ = 0;
+      watchRelease(false);
+    }
     return;
   }
 }

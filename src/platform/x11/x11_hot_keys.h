@@ -3,7 +3,8 @@
 // Key codes and modifier masks arrive in the desktop numbering of platform.h and are mapped to
 // key symbols and to the modifier bits the server's modifier map gives Super and Alt. Each
 // combination is grabbed also with CapsLock, NumLock and both, so a lit lock key does not
-// disable it.
+// disable it. A hot key fires once per press: the presses the server repeats while it is held
+// are let through to nobody.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -49,12 +50,15 @@ class X11HotKeys : private X11EventHandler {
   void handleEvent(XEvent& event) override;
   ModifierBits readModifierMap();
   std::vector<unsigned> lockVariants(unsigned modifiers) const;
+  void watchRelease(bool on);
+  bool keyIsDown(KeyCode key);
 
   X11Connection& connection_;
   HotKeyHandlerFn handler_;
   std::map<HotKeyRef, Grab> grabs_;
   HotKeyRef nextRef_ = 1;
   ModifierBits bits_;
+  KeyCode heldKey_ = 0;  // the hot key that fired and has not come up since
 };
 
 }  // namespace nimbra

@@ -3,10 +3,23 @@
 #include <utility>
 
 namespace nimbra {
+namespace {
+
+// At least half opaque: the alpha byte's top bit.
+constexpr std::uint32_t kHalfOpaque = 0x80u << 24;
+
+// Eight pixels at a time, most of a row being wholly clear or wholly opaque.
+bool anyOpaque8(const std::uint32_t* p) {
+  return ((p[0] | p[1] | p[2] | p[3] | p[4] | p[5] | p[6] | p[7]) & kHalfOpaque) != 0;
+}
+bool allOpaque8(const std::uint32_t* p) {
+  return ((p[0] & p[1] & p[2] & p[3] & p[4] & p[5] & p[6] & p[7]) & kHalfOpaque) != 0;
+}
+
+}  // namespace
 
 std::vector<XRectangle> opaqueRectangles(const std::uint32_t* pixels, int width, int height,
                                          int stride) {
-  constexpr std::uint32_t kHalfOpaque = 0x80u << 24;
   std::vector<XRectangle> out;
   std::vector<std::pair<int, int>> runs;
   std::vector<std::pair<int, int>> previous;
@@ -15,11 +28,11 @@ std::vector<XRectangle> opaqueRectangles(const std::uint32_t* pixels, int width,
     const std::uint32_t* row = pixels + static_cast<std::size_t>(y) * stride;
     runs.clear();
     for (int x = 0; x < width;) {
-      if (row[x] < kHalfOpaque) {
-        ++x;
-        continue;
-      }
+      while (x + 8 <= width && !anyOpaque8(row + x)) x += 8;
+      while (x < width && row[x] < kHalfOpaque) ++x;
+      if (x == width) break;
       const int start = x;
+      while (x + 8 <= width && allOpaque8(row + x)) x += 8;
       while (x < width && row[x] >= kHalfOpaque) ++x;
       runs.emplace_back(start, x - start);
     }

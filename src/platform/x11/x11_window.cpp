@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "platform/x11/x11_shape.h"
@@ -119,15 +120,39 @@ X11Window::~X11Window() {
 
 void X11Window::setFrame(const Rect& frame) {
   // Frames come in bottom-left points; the server counts pixels from the top left.
+  const double scale = connection_.scale();
   const double rootHeight = connection_.toPoints(connection_.rootHeight());
-  const int x = connection_.toPixels(frame.origin.x);
-  const int y = connection_.toPixels(rootHeight - frame.origin.y - frame.size.height);
-  const int w = std::max(1, connection_.toPixels(frame.size.width));
-  const int h = std::max(1, connection_.toPixels(frame.size.height));
+  double left = frame.origin.x * scale;
+  double top = (rootHeight - frame.origin.y - frame.size.height) * scale;
+  double right = left + frame.size.width * scale;
+  double bottom = top + frame.size.height * scale;
+  offsetX_ = 0;
+  offsetY_ = 0;
+  // A view too large for a window (a huge radius) is cut down to the part on the screen, so
+  // that no pixel buffer larger than the screen is ever made.
+  if (!(right - left <= kMaxViewPixels && bottom - top <= kMaxViewPixels)) {
+    const double visibleLeft = std::clamp(left, 0.0, double(connection_.rootWidth()));
+    const double visibleTop = std::clamp(top, 0.0, double(connection_.rootHeight()));
+    right = std::clamp(right, visibleLeft + 1, double(connection_.rootWidth()) + 1);
+    bottom = std::clamp(bottom, visibleTop + 1, double(connection_.rootHeight()) + 1);
+    offsetX_ = std::isfinite(left) ? std::round(visibleLeft - left) : 0;
+    offsetY_ = std::isfinite(top) ? std::round(visibleTop - top) : 0;
+    left = visibleLeft;
+    top = visibleTop;
+  }
+  const int x = static_cast<int>(std::lround(left));
+  const int y = static_cast<int>(std::lround(top));
+  const int w = std::max(1, static_cast<int>(std::lround(right - left)));
+  const int h = std::max(1, static_cast<int>(std::lround(bottom - top)));
   if (w != width_ || h != height_) dirty_ = true;
   width_ = w;
   height_ = h;
   if (connection_.alive()) XMoveResizeWindow(connection_.display(), window_, x, y, w, h);
+  // A frame given ahead of showing lets the pixel buffers be made now, off the open path; only
+  // up to the screen's size, as larger ones may never be shown whole.
+  if (!mapped_ && w <= connection_.rootWidth() && h <= connection_.rootHeight()) {
+    buffer_->resize(width_, height_);
+  }
 }
 
 void X11Window::setNeedsDisplay() {
@@ -174,7 +199,8 @@ void X11Window::paint() {
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   const double scale = connection_.scale();
   Canvas canvas{cr, scale};
-  view_.draw(canvas, Rect{{0, 0}, {width_ / scale, height_ / scale}});
+  cairo_translate(cr, -offsetX_, -offsetY_);
+  view_.draw(canvas, Rect{{offsetX_ / scale, offsetY_ / scale}, {width_ / scale, height_ / scale}});
   cairo_destroy(cr);
   cairo_surface_flush(surface);
   ++paintCount_;
@@ -214,7 +240,7 @@ void X11Window::orderFrontRegardless() {
   XMapRaised(d, window_);
   mapped_ = true;
   connection_.selectRootInput(SubstructureNotifyMask, true);
-  buffer_->invalidate();
+  buffer_->sendWholeNext();
   lastUpload_ = buffer_->present(needsShape());
   XFlush(d);
   connection_.setOverlayShown(true);
@@ -309,7 +335,7 @@ void X11Window::mouseEvent(const XEvent& event) {
   if (ignoresMouse_) return;
   const double scale = connection_.scale();
   if (event.type == MotionNotify) {
-    const Point at{event.xmotion.x / scale, event.xmotion.y / scale};
+    const Point at{(event.xmotion.x + offsetX_) / scale, (event.xmotion.y + offsetY_) / scale};
     if (event.xmotion.state & (Button1Mask | Button2Mask | Button3Mask)) {
       view_.mouseDragged(at);
     } else {
@@ -318,7 +344,7 @@ void X11Window::mouseEvent(const XEvent& event) {
     return;
   }
   if (event.type != ButtonPress) return;
-  const Point at{event.xbutton.x / scale, event.xbutton.y / scale};
+  const Point at{(event.xbutton.x + offsetX_) / scale, (event.xbutton.y + offsetY_) / scale};
   switch (event.xbutton.button) {
     case Button1:
       view_.mouseDown(at);

@@ -18,6 +18,9 @@ namespace nimbra {
 
 class X11Window : public PlatformWindow, private X11EventHandler {
  public:
+  // Views wider or taller than this are cut down to the part on screen.
+  static constexpr double kMaxViewPixels = 8192;
+
   X11Window(X11Connection& connection, X11CompositorWatch& compositor, ViewDelegate& view,
             bool allowShm);
   ~X11Window() override;
@@ -63,6 +66,10 @@ class X11Window : public PlatformWindow, private X11EventHandler {
   std::unique_ptr<X11FrameBuffer> buffer_;
   int width_ = 1;  // pixels
   int height_ = 1;
+  // Where the window starts within the view, in pixels: non-zero only for a view too large to
+  // be a window, which is then cut down to the part on screen.
+  double offsetX_ = 0;
+  double offsetY_ = 0;
   bool mapped_ = false;
   bool dirty_ = true;
   bool ignoresMouse_ = true;
