@@ -55,14 +55,7 @@ void X11ClickInjector::flushQueued() {
   if (queue_.empty() || !connection_.alive()) return;
   Display* d = connection_.display();
   XGrabServer(d);
-  Window root = 0;
-  Window child = 0;
-  int rx = 0;
-  int ry = 0;
-  int wx = 0;
-  int wy = 0;
-  unsigned mask = 0;
-  XQueryPointer(d, connection_.root(), &root, &child, &rx, &ry, &wx, &wy, &mask);
+  const unsigned mask = connection_.queryPointer().value_or(PointerState{}).mask;
   // A button already down (pressed again before this click went out) would swallow the
   // press and take the release from the user: wait for its release instead.
   const bool busy = std::any_of(queue_.begin(), queue_.end(), [mask](const Click& c) {

@@ -139,4 +139,18 @@ void X11Connection::dispatchQueued() {
   if (--dispatchDepth_ == 0) std::erase(handlers_, nullptr);
 }
 
+std::optional<PointerState> X11Connection::queryPointer() const {
+  if (!alive()) return std::nullopt;
+  Window root = 0;
+  Window child = 0;
+  PointerState p;
+  int wx = 0;
+  int wy = 0;
+  if (!XQueryPointer(display(), this->root(), &root, &child, &p.x, &p.y, &wx, &wy, &p.mask) ||
+      !alive()) {
+    return std::nullopt;
+  }
+  return p;
+}
+
 }  // namespace nimbra

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,18 @@ struct X11Extensions {
   bool shm = false;
 };
 
+// Where the pointer is on the root window, in pixels, and which buttons and modifiers are down.
+struct PointerState {
+  int x = 0;
+  int y = 0;
+  unsigned mask = 0;
+};
+
 class X11Connection {
  public:
+  // One round trip; none when the server cannot tell (or is gone).
+  std::optional<PointerState> queryPointer() const;
+
   // Opens the named display (the environment's DISPLAY when empty) and attaches its event
   // source to `context`; none when it cannot be opened.
   static std::unique_ptr<X11Connection> open(const std::string& displayName, GMainContext* context);

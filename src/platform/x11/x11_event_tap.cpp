@@ -90,19 +90,10 @@ void X11EventTap::afterEvents() {
   if (!motionPending_) return;
   motionPending_ = false;
   if (buttonDown_ || !rawSelected_ || !connection_.alive()) return;
-  Window rootReturn = 0;
-  Window child = 0;
-  int x = 0;
-  int y = 0;
-  int wx = 0;
-  int wy = 0;
-  unsigned mask = 0;
-  if (!XQueryPointer(connection_.display(), connection_.root(), &rootReturn, &child, &x, &y, &wx,
-                     &wy, &mask)) {
-    return;
-  }
-  if (x == lastX_ && y == lastY_) return;
-  deliver(TapEventType::kMouseMoved, x, y);
+  const std::optional<PointerState> p = connection_.queryPointer();
+  if (!p) return;
+  if (p->x == lastX_ && p->y == lastY_) return;
+  deliver(TapEventType::kMouseMoved, p->x, p->y);
 }
 
 void X11EventTap::deliver(TapEventType type, int x, int y) {

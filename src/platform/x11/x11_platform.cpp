@@ -27,20 +27,9 @@ double X11Platform::firstScreenHeight() {
 }
 
 std::optional<Point> X11Platform::queryPointer() {
-  if (!connection_->alive()) return std::nullopt;
-  Window root = 0;
-  Window child = 0;
-  int x = 0;
-  int y = 0;
-  int wx = 0;
-  int wy = 0;
-  unsigned mask = 0;
-  if (!XQueryPointer(connection_->display(), connection_->root(), &root, &child, &x, &y, &wx, &wy,
-                     &mask) ||
-      !connection_->alive()) {
-    return std::nullopt;
-  }
-  lastPointer_ = Point{connection_->toPoints(x), connection_->toPoints(y)};
+  const std::optional<PointerState> p = connection_->queryPointer();
+  if (!p) return std::nullopt;
+  lastPointer_ = Point{connection_->toPoints(p->x), connection_->toPoints(p->y)};
   return lastPointer_;
 }
 
