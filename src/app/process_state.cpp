@@ -18,7 +18,8 @@ ProcessState& process() {
 void log(std::string_view message) {
   ProcessState& p = process();
   if (!p.paths || !p.platform) return;
-  appendLogLine(p.paths->join("log.txt"), p.platform->now(), message, /*noFollow=*/false);
+  // Never through a link planted as log.txt: it could append to, or create, a file elsewhere.
+  appendLogLine(p.paths->join("log.txt"), p.platform->now(), message, /*noFollow=*/true);
 }
 
 void bootMark(std::string_view message) {

@@ -1,6 +1,7 @@
 #include "files/log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,6 +43,13 @@ void appendLogLine(const std::string& path, double nowSeconds, std::string_view 
     fd = ::open(path.c_str(), flags, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return;  // the line is lost; an existing file is never replaced
+  // A hard link is a link too: a file with a second name elsewhere (or not a regular file at
+  // all) may belong to something else, so nothing is written to it.
+  struct stat st;
+  if (noFollow && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+    ::close(fd);
+    return;
+  }
   // One write per line, so lines of two processes never mix; a short write is not resumed, as
   // its tail could land after another process's line.
   while (::write(fd, line.data(), line.size()) < 0 && errno == EINTR) {

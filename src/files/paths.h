@@ -16,7 +16,7 @@ class Paths {
   std::string join(std::string_view name) const;
 
   // The whole file as UTF-8 with one leading byte-order mark dropped; empty text when the file
-  // is missing, not a regular file, unreadable or not valid UTF-8.
+  // is missing, not a regular file, unreadable, larger than 64 MiB or not valid UTF-8.
   std::string read(std::string_view name) const;
   // Replaces the file atomically (temporary file in the same folder, then rename).
   bool write(std::string_view name, std::string_view text) const;

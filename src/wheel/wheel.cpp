@@ -125,7 +125,8 @@ void Wheel::trackDelta(double dx, double dy) {
     const double side = kAnchorGridSideFactor * radius;
     const double half = side / 2;
     const double cell = side / 3;
-    if (std::abs(dx - cx) > half || std::abs(dy - cy) > half) return;
+    // Written so that a NaN offset also lies outside the grid instead of reaching the cast.
+    if (!(std::abs(dx - cx) <= half && std::abs(dy - cy) <= half)) return;
     auto index = [&](double offset) {
       const double i = std::floor((half + offset) / cell);
       return i < 0 ? 0 : (i > 2 ? 2 : static_cast<int>(i));

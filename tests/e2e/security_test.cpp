@@ -1,0 +1,151 @@
+// What the real helper creates and where it writes, as another user of the machine would try
+// to abuse it: links planted under the protocol's names and at the fixed boot-log path, and the
+// modes of the files it makes whatever the umask it inherits.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "app/heartbeat.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace nimbra::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kNoDisplay{"DISPLAY", "WAYLAND_DISPLAY"};
+constexpr const char* kBootLog = "/tmp/nimbra-wheel-boot.log";
+
+mode_t modeOf(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return 0;
+  return st.st_mode & 07777;
+}
+
+class Outside : public ::testing::Test {
+ protected:
+  std::unique_ptr<ChildProcess> launch() {
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{helperBinary(), "-Dir", dir.path()}, kNoDisplay);
+  }
+  bool waitHeartbeatOf(const ChildProcess& helper) {
+    return eventually(
+        [&] {
+          const auto r = parseHeartbeat(readFile(dir.file("pid.txt")));
+          return r && r->pid == helper.pid();
+        },
+        10s);
+  }
+  void stop(ChildProcess& helper) {
+    writeFile(dir.file("stop.txt"), "");
+    EXPECT_EQ(helper.waitExit(10s), 0);
+  }
+
+  TempDir dir;
+  TempDir elsewhere;  // stands for any place outside the work directory
+};
+
+TEST_F(Outside, FilesItCreatesAreReadableByAllAndWritableByItsOwnerOnlyEvenWithUmaskZero) {
+  const mode_t saved = ::umask(0);
+  auto helper = launch();
+  ::umask(saved);
+  ASSERT_TRUE(waitHeartbeatOf(*helper));
+  EXPECT_EQ(modeOf(dir.file("pid.txt")), 0644u);
+  EXPECT_EQ(modeOf(dir.file("log.txt")), 0644u);
+  stop(*helper);
+}
+
+TEST_F(Outside, APidTxtLinkIsReplacedByTheHeartbeatAndItsTargetLeftAlone) {
+  writeFile(elsewhere.file("victim"), "untouched");
+  fs::create_symlink(elsewhere.file("victim"), dir.file("pid.txt"));
+  auto helper = launch();
+  ASSERT_TRUE(waitHeartbeatOf(*helper));
+  EXPECT_FALSE(fs::is_symlink(dir.file("pid.txt")));
+  EXPECT_EQ(readFile(elsewhere.file("victim")), "untouched");
+  stop(*helper);
+}
+
+// The fault: log.txt was opened following links, so a link planted under that name appended
+// the helper's lines to any file the link named, or created one where it pointed.
+TEST_F(Outside, ALogTxtLinkIsNeverFollowedOutOfTheWorkDirectory) {
+  writeFile(elsewhere.file("victim"), "untouched");
+  fs::create_symlink(elsewhere.file("victim"), dir.file("log.txt"));
+  auto helper = launch();
+  ASSERT_TRUE(waitHeartbeatOf(*helper));
+  stop(*helper);
+  EXPECT_EQ(readFile(elsewhere.file("victim")), "untouched");
+  EXPECT_TRUE(fs::is_symlink(dir.file("log.txt")));
+
+  fs::remove(dir.file("log.txt"));
+  fs::create_symlink(elsewhere.file("created"), dir.file("log.txt"));
+  helper = launch();
+  ASSERT_TRUE(waitHeartbeatOf(*helper));
+  stop(*helper);
+  EXPECT_FALSE(fileExists(elsewhere.file("created")));
+}
+
+// /tmp is shared with every start on the machine, so these run with a /tmp of their own.
+class BootLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", "/tmp", "tmpfs", 0, "size=1m") != 0)
+      GTEST_SKIP() << "no private /tmp here: " << std::strerror(errno);
+    mounted_ = true;
+  }
+  void TearDown() override {
+    if (mounted_) ::umount2("/tmp", MNT_DETACH);
+  }
+  // A start with no arguments: it writes the boot log only, then ends with status 2.
+  void refusedStart() {
+    ChildProcess helper({helperBinary()}, kNoDisplay);
+    EXPECT_EQ(helper.waitExit(10s), 2);
+  }
+
+ private:
+  bool mounted_ = false;
+};
+
+TEST_F(BootLog, IsNeverWrittenThroughASymbolicLinkOrAHardLinkAtItsFixedPath) {
+  writeFile("/tmp/victim", "untouched");
+  fs::create_symlink("/tmp/victim", kBootLog);
+  refusedStart();
+  EXPECT_EQ(readFile("/tmp/victim"), "untouched");
+  EXPECT_TRUE(fs::is_symlink(kBootLog)) << "the link itself is never replaced either";
+
+  fs::remove(kBootLog);
+  fs::create_symlink("/tmp/created", kBootLog);
+  refusedStart();
+  EXPECT_FALSE(fileExists("/tmp/created"));
+
+  fs::remove(kBootLog);
+  fs::create_hard_link("/tmp/victim", kBootLog);
+  refusedStart();
+  EXPECT_EQ(readFile("/tmp/victim"), "untouched");
+}
+
+TEST_F(BootLog, NeverBlocksOnAFifoAtItsFixedPath) {
+  ASSERT_EQ(::mkfifo(kBootLog, 0666), 0);
+  refusedStart();
+}
+
+TEST_F(BootLog, IsCreatedReadableByAllAndWritableByItsOwnerOnly) {
+  const mode_t saved = ::umask(0);
+  refusedStart();
+  ::umask(saved);
+  EXPECT_EQ(modeOf(kBootLog), 0644u);
+}
+
+}  // namespace
+}  // namespace nimbra::testing
