@@ -2,6 +2,8 @@
 // to abuse it: links planted under the protocol's names and at the fixed boot-log path, and the
 // modes of the files it makes whatever the umask it inherits.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -98,6 +100,10 @@ TEST_F(Outside, ALogTxtLinkIsNeverFollowedOutOfTheWorkDirectory) {
 class BootLog : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The helper may itself live under /tmp (a build tree there): keep a handle on it that the
+    // private /tmp cannot hide, and start it through that.
+    binary_ = ::open(helperBinary().c_str(), O_PATH);
+    ASSERT_GE(binary_, 0);
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         ::mount("tmpfs", "/tmp", "tmpfs", 0, "size=1m") != 0)
@@ -106,15 +112,17 @@ class BootLog : public ::testing::Test {
   }
   void TearDown() override {
     if (mounted_) ::umount2("/tmp", MNT_DETACH);
+    if (binary_ >= 0) ::close(binary_);
   }
   // A start with no arguments: it writes the boot log only, then ends with status 2.
   void refusedStart() {
-    ChildProcess helper({helperBinary()}, kNoDisplay);
+    ChildProcess helper({"/proc/self/fd/" + std::to_string(binary_)}, kNoDisplay);
     EXPECT_EQ(helper.waitExit(10s), 2);
   }
 
  private:
   bool mounted_ = false;
+  int binary_ = -1;
 };
 
 TEST_F(BootLog, IsNeverWrittenThroughASymbolicLinkOrAHardLinkAtItsFixedPath) {
