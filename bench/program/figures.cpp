@@ -26,6 +26,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -327,6 +328,18 @@ void printRow(const char* figure, const Series& s, const char* budget) {
               s.percentile(0.95), s.values.size(), budget);
 }
 
+// Starts the helper on the session's work directory and waits until it is ready and its
+// idle-time work (the painting caches) is done, so that nothing timed pays for it.
+std::unique_ptr<Helper> startReady(Session& s, Observer& obs) {
+  auto h = std::make_unique<Helper>(s.display(), s.dir());
+  if (!waitLogged(obs, "event tap installed")) {
+    std::fprintf(stderr, "the helper did not get ready\n");
+    return nullptr;
+  }
+  obs.waitFor([] { return false; }, std::chrono::milliseconds(500));
+  return h;
+}
+
 int run(int runs, int cycles, int idleSeconds) {
   Session s;
   if (!s.ok()) {
@@ -337,38 +350,33 @@ int run(int runs, int cycles, int idleSeconds) {
   startUp(s, runs, ready, heartbeat);
 
   Observer obs(s.display(), s.dir().path());
-  Helper h(s.display(), s.dir());
-  if (!waitLogged(obs, "event tap installed")) {
-    std::fprintf(stderr, "the helper did not get ready\n");
-    return 1;
-  }
-  // Let the idle-time painting caches build before anything is timed.
-  obs.waitFor([] { return false; }, std::chrono::milliseconds(500));
-  const ProcStats atStart = readStats(h.child.pid());
+  const std::unique_ptr<Helper> h = startReady(s, obs);
+  if (!h) return 1;
+  const ProcStats atStart = readStats(h->child.pid());
 
   Series hold, open, track, pick, hot;
   for (int i = 0; i < runs; ++i) timedPick(s.probe(), obs, &hold, &open, &track, &pick);
   for (int i = 0; i < runs; ++i) hotKeyPick(s.probe(), obs, &hot);
 
   // CPU per open-move-pick cycle, over mouse picks.
-  const ProcStats beforeCycles = readStats(h.child.pid());
+  const ProcStats beforeCycles = readStats(h->child.pid());
   const int cpuCycles = std::max(20, runs);
   for (int i = 0; i < cpuCycles; ++i) timedPick(s.probe(), obs, nullptr, nullptr, nullptr, nullptr);
-  const ProcStats afterCycles = readStats(h.child.pid());
+  const ProcStats afterCycles = readStats(h->child.pid());
 
   // Memory across many picks (hot-key picks: no hold time to wait for).
-  std::vector<long> rssCurve{readStats(h.child.pid()).rssKb};
+  std::vector<long> rssCurve{readStats(h->child.pid()).rssKb};
   for (int i = 1; i <= cycles; ++i) {
     hotKeyPick(s.probe(), obs, nullptr);
-    if (i % (std::max(cycles, 4) / 4) == 0) rssCurve.push_back(readStats(h.child.pid()).rssKb);
+    if (i % (std::max(cycles, 4) / 4) == 0) rssCurve.push_back(readStats(h->child.pid()).rssKb);
   }
   obs.waitFor([] { return false; }, std::chrono::milliseconds(1500));
-  const ProcStats afterPicks = readStats(h.child.pid());
+  const ProcStats afterPicks = readStats(h->child.pid());
 
-  const ProcStats idleStart = readStats(h.child.pid());
-  const double sleeps = sleepsEnded(h.child.pid(), idleSeconds);
+  const ProcStats idleStart = readStats(h->child.pid());
+  const double sleeps = sleepsEnded(h->child.pid(), idleSeconds);
   if (sleeps < 0) obs.waitFor([] { return false; }, std::chrono::seconds(idleSeconds));
-  const ProcStats idleEnd = readStats(h.child.pid());
+  const ProcStats idleEnd = readStats(h->child.pid());
   const double switches = double(idleEnd.switches - idleStart.switches) / idleSeconds;
 
   std::printf("| figure | median | 95th percentile | runs | budget |\n|---|---|---|---|---|\n");
@@ -402,8 +410,8 @@ int run(int runs, int cycles, int idleSeconds) {
                 switches);
   }
 
-  h.child.signal(SIGTERM);
-  h.child.waitExit(std::chrono::seconds(5));
+  h->child.signal(SIGTERM);
+  h->child.waitExit(std::chrono::seconds(5));
   return 0;
 }
 
@@ -416,14 +424,10 @@ int soak(int picks, int hotKeys) {
     return 1;
   }
   Observer obs(s.display(), s.dir().path());
-  Helper h(s.display(), s.dir());
-  if (!waitLogged(obs, "event tap installed")) {
-    std::fprintf(stderr, "the helper did not get ready\n");
-    return 1;
-  }
-  obs.waitFor([] { return false; }, std::chrono::milliseconds(500));
+  const std::unique_ptr<Helper> h = startReady(s, obs);
+  if (!h) return 1;
   const auto t0 = Clock::now();
-  const long startKb = readStats(h.child.pid()).rssKb;
+  const long startKb = readStats(h->child.pid()).rssKb;
   std::vector<std::pair<int, long>> curve{{0, startKb}};
   int failed = 0;
   const int total = picks + hotKeys;
@@ -439,10 +443,10 @@ int soak(int picks, int hotKeys) {
       XSync(s.probe().display(), False);
       obs.waitFor([&] { return !obs.mapped; }, std::chrono::seconds(2));
     }
-    if (i % every == 0 || i == total) curve.emplace_back(i, readStats(h.child.pid()).rssKb);
+    if (i % every == 0 || i == total) curve.emplace_back(i, readStats(h->child.pid()).rssKb);
   }
   obs.waitFor([] { return false; }, std::chrono::milliseconds(1500));
-  const ProcStats end = readStats(h.child.pid());
+  const ProcStats end = readStats(h->child.pid());
   std::printf("soak: %d picks (hold %d ms) then %d hot-key cycles in %.0f s, %d failed\n", picks,
               gHoldMs, hotKeys, msSince(t0) / 1000, failed);
   std::printf("RSS (MB) after N cycles:");
@@ -452,14 +456,14 @@ int soak(int picks, int hotKeys) {
       startKb / 1024.0, curve[1].first, curve[1].second / 1024.0, end.rssKb / 1024.0,
       end.hwmKb / 1024.0);
   testing::writeFile(s.dir().file("stop.txt"), "");
-  const std::optional<int> status = h.child.waitExit(std::chrono::seconds(20));
+  const std::optional<int> status = h->child.waitExit(std::chrono::seconds(20));
   if (!status) {
     std::printf("the helper did not stop through stop.txt\n");
     return 1;
   }
   std::printf("helper exit status %d\n", *status);
   // A sanitizer build reports here.
-  const std::string err = h.child.stderrText();
+  const std::string err = h->child.stderrText();
   if (!err.empty()) std::printf("helper's standard error:\n%s", err.c_str());
   return failed == 0 && *status == 0 ? 0 : 1;
 }

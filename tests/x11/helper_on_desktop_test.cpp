@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/x11/x11_error_trap.h"
 #include "support/child_process.h"
+#include "support/helper_fixture.h"
 #include "support/temp_dir.h"
 #include "support/xvfb.h"
 #include "wheel/geometry.h"
@@ -24,20 +25,7 @@ using namespace std::chrono_literals;
 
 // Radius 100 and hold 300 ms: an arc segment, an anchor-grid segment, an empty one, and a
 // one-tool segment, each in its own colour.
-const char* const kWheel =
-    "HOLD|300\n"
-    "SIZE|100\n"
-    "SEG|Edit|#ff0000\n"
-    "TOOL|Copy|copy\n"
-    "TOOL|Paste|paste\n"
-    "TOOL|Cut|cut\n"
-    "SEG|Place|#00ff00\n"
-    "TOOL|TL|anchor:0,0\n"
-    "TOOL|C|anchor:0.5,0.5\n"
-    "TOOL|BR|anchor:1,1\n"
-    "SEG|Empty|#0000ff\n"
-    "SEG|One|#ffff00\n"
-    "TOOL|Only|only\n";
+const char* const kWheel = kFourSegments;
 
 constexpr std::uint32_t kDesk = 0x305070;
 constexpr Point kCentre{640, 400};
