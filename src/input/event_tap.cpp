@@ -70,6 +70,9 @@ TapVerdict tapCallback(const TapEvent& event) {
       if (wheel->holdTimer) p.platform->invalidateTimer(*wheel->holdTimer);
       wheel->holdTimer.reset();
       if (wheel->shown) {
+        // The press before a hot-key opening is spent with it: re-posted at a later close,
+        // it would click long after, somewhere the pointer left.
+        if (wheel->hotMode) wheel->pendingDown.reset();
         wheel->hide(true);
       } else if (wheel->pendingDown) {
         const Point at = *wheel->pendingDown;

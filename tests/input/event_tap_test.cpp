@@ -188,6 +188,19 @@ TEST_F(MouseTrigger, TheHotKeyDuringAHoldOpensAtThePointerAndTheTimerReopensTher
   EXPECT_FALSE(wheel().hotMode);
 }
 
+TEST_F(MouseTrigger, APressSpentOnAHotKeyOpeningIsNeverClickedLater) {
+  press(kPress);
+  fake.pressHotKey(1);
+  fake.runDeferred();
+  release(kPress);  // before the hold time: ends the hot-key opening
+  fake.pressHotKey(1);
+  fake.runDeferred();
+  press({10, 10});  // closes the next one
+  release({10, 10});
+  fake.runDeferred();
+  EXPECT_TRUE(fake.posted.empty());
+}
+
 TEST_F(MouseTrigger, ARightPressClosesAHotKeyWheelAndNothingReachesApplications) {
   fake.pressHotKey(1);
   fake.runDeferred();

@@ -66,6 +66,38 @@ class OverlayWindowTest : public X11Test {
     X11Test::TearDown();
   }
 
+  // Taking the mouse, the view gets every click within its square, painted or not, and none
+  // outside it, whatever the compositor does with the window's shape.
+  void expectTakesEveryClickInItsSquare() {
+    const Window outside = probe->createWindow(340, 140, 50, 50, 0x808080);
+    startPlatform();
+    window = std::unique_ptr<X11Window>(
+        static_cast<X11Window*>(platform->createOverlayWindow(view).release()));
+    window->setIgnoresMouseEvents(false);  // told before it shows, as the hot key does
+    window->setFrame(frameAt(400, 200, 300));
+    window->setNeedsDisplay();
+    window->orderFrontRegardless();
+    settle();
+    probe->click(Button1, 550, 350);  // on the disc
+    probe->click(Button2, 402, 202);  // corners, outside the disc
+    probe->click(Button1, 697, 497);
+    auto clicks = [&] {
+      std::vector<StubView::Call> out;
+      for (const StubView::Call& c : view.calls) {
+        if (c.what != "moved" && c.what != "dragged") out.push_back(c);
+      }
+      return out;
+    };
+    ASSERT_TRUE(waitFor([&] { return clicks().size() == 3; }));
+    EXPECT_EQ(clicks()[0].at, (Point{150, 150}));
+    EXPECT_EQ(clicks()[1].what, "otherDown");
+    EXPECT_EQ(clicks()[1].at, (Point{2, 2}));
+    EXPECT_EQ(clicks()[2].at, (Point{297, 297}));
+    probe->click(Button2, 360, 160);
+    ASSERT_TRUE(waitFor([&] { return buttonsOn(outside).size() == 2; }));
+    EXPECT_EQ(clicks().size(), 3u);
+  }
+
   bool deskWindow = true;  // else the desktop colour is the root's background
   Window desk = 0;
   StubView view{kRed};
@@ -143,18 +175,29 @@ TEST_F(OverlayWindowTest, TakingTheMouseDeliversButtonsAndMovesInViewCoordinates
   ASSERT_TRUE(waitFor([&] { return buttonsOn(desk).size() == 2; }));
 }
 
-TEST_F(OverlayWindowTest, TakesTheMouseWhenToldSoBeforeItShows) {
-  startPlatform();
-  window = std::unique_ptr<X11Window>(
-      static_cast<X11Window*>(platform->createOverlayWindow(view).release()));
+TEST_F(OverlayWindowTest, TakesEveryClickInItsSquareWithoutACompositor) {
+  expectTakesEveryClickInItsSquare();
+}
+
+TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
+  open();
   window->setIgnoresMouseEvents(false);
-  window->setFrame(frameAt(400, 200, 300));
-  window->setNeedsDisplay();
-  window->orderFrontRegardless();
-  settle();
-  probe->click(Button1, 550, 350);
-  ASSERT_TRUE(waitFor([&] { return view.count("down") == 1; }));
-  // Outside the painted disc the click falls through, as there is no window there to see.
+  view.onClick = [&] {
+    window->setIgnoresMouseEvents(true);
+    window->orderOut();
+  };
+  for (unsigned button : {Button1, Button2}) {
+    probe->moveTo(405, 205);  // a corner, where nothing is painted
+    probe->press(button);
+    ASSERT_TRUE(waitFor([&] { return !window->shown(); }));
+    probe->release(button);
+    settle();
+    EXPECT_TRUE(buttonsOn(desk).empty()) << "button " << button;
+    window->setIgnoresMouseEvents(false);
+    window->orderFrontRegardless();
+  }
+  // Once up, the button is the desktop's again.
+  window->orderOut();
   probe->click(Button1, 405, 205);
   ASSERT_TRUE(waitFor([&] { return buttonsOn(desk).size() == 2; }));
 }
@@ -315,6 +358,13 @@ TEST_F(CompositedOverlayTest, CastsNoShadowUnderPicom) {
   open();
   EXPECT_FALSE(window->shaped());
   expectCleanComposite();
+}
+
+TEST_F(CompositedOverlayTest, TakesEveryClickInItsSquareUnderPicomToo) {
+  if (!startCompositor({"/usr/bin/picom", "--backend", "xrender", "--config", "/dev/null"})) {
+    GTEST_SKIP() << "no picom";
+  }
+  expectTakesEveryClickInItsSquare();
 }
 
 }  // namespace

@@ -69,11 +69,5 @@ TEST(OpaqueShape, IsEmptyForATransparentFrame) {
   EXPECT_TRUE(opaqueRectangles(px.data(), 4, 4, 4).empty());
 }
 
-TEST(HotKeyCodes, MapTheDesktopNumberingToKeySymbols) {
-  EXPECT_EQ(keySymForKeyCode(kKeyCodeW), static_cast<KeySym>(XK_w));
-  EXPECT_EQ(keySymForKeyCode(kKeyCodeEscape), static_cast<KeySym>(XK_Escape));
-  EXPECT_FALSE(keySymForKeyCode(10));  // no key there on an ANSI keyboard
-}
-
 }  // namespace
 }  // namespace nimbra

@@ -44,9 +44,9 @@ class StubView : public ViewDelegate {
   }
   void mouseMoved(Point p) override { calls.push_back({"moved", p}); }
   void mouseDragged(Point p) override { calls.push_back({"dragged", p}); }
-  void mouseDown(Point p) override { calls.push_back({"down", p}); }
-  void rightMouseDown(Point p) override { calls.push_back({"rightDown", p}); }
-  void otherMouseDown(Point p) override { calls.push_back({"otherDown", p}); }
+  void mouseDown(Point p) override { record("down", p); }
+  void rightMouseDown(Point p) override { record("rightDown", p); }
+  void otherMouseDown(Point p) override { record("otherDown", p); }
 
   void setColour(std::uint32_t rgb) { rgb_ = rgb; }
   int count(const std::string& what) const {
@@ -58,8 +58,14 @@ class StubView : public ViewDelegate {
   int draws = 0;
   double lastScale = 0;
   std::vector<Call> calls;
+  std::function<void()> onClick;  // what a click does, as closing the wheel would
 
  private:
+  void record(const char* what, Point p) {
+    calls.push_back({what, p});
+    if (onClick) onClick();
+  }
+
   std::uint32_t rgb_;
   double inset_;
 };

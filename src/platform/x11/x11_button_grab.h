@@ -1,15 +1,19 @@
-// The passive grab of the right button, with any modifiers, on the root window: while the
-// button is held, its press, drags and release come to the helper and to no other client.
+// The passive grab of the right button on the root window: while the button is held, its
+// press, drags and release come to the helper and to no other client. Only a press without
+// modifiers is taken (CapsLock and NumLock aside): Alt, Super, Ctrl or Shift with the right
+// button belong to the window manager and the applications.
 #pragma once
+
+#include <vector>
 
 #include "platform/x11/x11_connection.h"
 
 namespace nimbra {
 
-class X11ButtonGrab {
+class X11ButtonGrab : private X11EventHandler {
  public:
-  explicit X11ButtonGrab(X11Connection& connection) : connection_(connection) {}
-  ~X11ButtonGrab() { release(); }
+  explicit X11ButtonGrab(X11Connection& connection);
+  ~X11ButtonGrab() override;
   X11ButtonGrab(const X11ButtonGrab&) = delete;
   X11ButtonGrab& operator=(const X11ButtonGrab&) = delete;
 
@@ -25,10 +29,14 @@ class X11ButtonGrab {
   void resume();
 
  private:
+  void handleEvent(XEvent&) override {}
+  void keyboardChanged() override;
   void grab();
+  void ungrab();
 
   X11Connection& connection_;
   bool held_ = false;
+  std::vector<unsigned> modifiers_;  // the combinations grabbed
 };
 
 }  // namespace nimbra

@@ -2,8 +2,6 @@
 
 #include <X11/extensions/XTest.h>
 
-#include <algorithm>
-
 namespace nimbra {
 namespace {
 
@@ -33,13 +31,14 @@ void X11ClickInjector::post(const MouseEvent& event) {
       pendingPress_ = Click{buttonOf(event.type), x, y};
       return;
     case TapEventType::kLeftMouseUp:
-    case TapEventType::kRightMouseUp:
+    case TapEventType::kRightMouseUp: {
       // A release without its press has nothing to let go of.
       if (!pendingPress_ || pendingPress_->button != buttonOf(event.type)) return;
-      queue_.push_back(*pendingPress_);
+      const Click click = *pendingPress_;
       pendingPress_.reset();
-      flushQueued();
+      send(click);
       return;
+    }
     case TapEventType::kMouseMoved:
     case TapEventType::kLeftMouseDragged:
     case TapEventType::kRightMouseDragged:
@@ -51,27 +50,17 @@ void X11ClickInjector::post(const MouseEvent& event) {
   }
 }
 
-void X11ClickInjector::flushQueued() {
-  if (queue_.empty() || !connection_.alive()) return;
+void X11ClickInjector::send(const Click& c) {
   Display* d = connection_.display();
   XGrabServer(d);
   const unsigned mask = connection_.queryPointer().value_or(PointerState{}).mask;
-  // A button already down (pressed again before this click went out) would swallow the
-  // press and take the release from the user: wait for its release instead.
-  const bool busy = std::any_of(queue_.begin(), queue_.end(), [mask](const Click& c) {
-    return (mask & (Button1Mask << (c.button - 1))) != 0;
-  });
-  if (!busy && connection_.alive()) {
-    const bool right = std::any_of(queue_.begin(), queue_.end(),
-                                   [](const Click& c) { return c.button == Button3; });
-    if (right) grab_.suspend();
-    for (const Click& c : queue_) {
-      XTestFakeMotionEvent(d, connection_.screen(), c.x, c.y, CurrentTime);
-      XTestFakeButtonEvent(d, c.button, True, CurrentTime);
-      XTestFakeButtonEvent(d, c.button, False, CurrentTime);
-    }
-    if (right) grab_.resume();
-    queue_.clear();
+  // The button down again means a new press came in first: that press is the user's now.
+  if (!(mask & (Button1Mask << (c.button - 1))) && connection_.alive()) {
+    if (c.button == Button3) grab_.suspend();
+    XTestFakeMotionEvent(d, connection_.screen(), c.x, c.y, CurrentTime);
+    XTestFakeButtonEvent(d, c.button, True, CurrentTime);
+    XTestFakeButtonEvent(d, c.button, False, CurrentTime);
+    if (c.button == Button3) grab_.resume();
   }
   XUngrabServer(d);
   XFlush(d);

@@ -4,11 +4,12 @@
 // press point, press, release, grab back. The server handles XTest input inside the request,
 // so the click reaches the client under the pointer exactly once and never comes back to the
 // helper; that is how this backend tells its own clicks apart. The whole sequence runs with
-// the server grabbed, so no other client's input can land between its steps.
+// the server grabbed, so no other client's input can land between its steps. A click whose
+// button is down again by the time it would go out (pressed anew within a moment of the
+// release) is dropped: sent later, it would land after what the new press started.
 #pragma once
 
 #include <optional>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/x11/x11_button_grab.h"
@@ -24,10 +25,6 @@ class X11ClickInjector {
   // A press waits for its release, and the pair goes out as one click; moves go at once.
   // Locations are global top-left points.
   void post(const MouseEvent& event);
-  // Sends the clicks that waited because their button was down (a new press had come in
-  // first); called again whenever the right button is released.
-  void flushQueued();
-  std::size_t queued() const { return queue_.size(); }
 
  private:
   struct Click {
@@ -35,11 +32,11 @@ class X11ClickInjector {
     int x;
     int y;
   };
+  void send(const Click& click);
 
   X11Connection& connection_;
   X11ButtonGrab& grab_;
   std::optional<Click> pendingPress_;
-  std::vector<Click> queue_;
 };
 
 // The platform's event source: a handle on the injector; the events are plain values.

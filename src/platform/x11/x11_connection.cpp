@@ -1,5 +1,7 @@
 #include "platform/x11/x11_connection.h"
 
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
@@ -41,6 +43,9 @@ X11Extensions queryExtensions(Display* display) {
   }
   ext.shape = XShapeQueryExtension(display, &event, &error) == True;
   ext.shm = XShmQueryExtension(display) == True;
+  major = XkbMajorVersion;
+  minor = XkbMinorVersion;
+  ext.xkb = XkbQueryExtension(display, &opcode, &ext.xkbEventBase, &error, &major, &minor) == True;
   return ext;
 }
 
@@ -60,9 +65,16 @@ std::unique_ptr<X11Connection> X11Connection::open(const std::string& displayNam
   c->root_ = RootWindow(display, c->screen_);
   c->rootWidth_ = DisplayWidth(display, c->screen_);
   c->rootHeight_ = DisplayHeight(display, c->screen_);
-  const char* resources = XResourceManagerString(display);
-  c->scale_ = scaleFromResources(resources ? resources : "");
   c->extensions_ = queryExtensions(display);
+  if (c->extensions_.xkb) {
+    // Layout changes (setxkbmap) move the keys the hot keys sit on.
+    const unsigned map = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+    XkbSelectEvents(display, XkbUseCoreKbd, map, map);
+  }
+  // The desktop scale follows the X resources (xrdb, a settings daemon).
+  c->selectRootInput(PropertyChangeMask, true);
+  c->readScale();
+  c->scale_ = c->pendingScale_;
   c->source_ = std::make_unique<X11EventSource>(*c, context);
   return c;
 }
@@ -111,9 +123,44 @@ void X11Connection::selectRootInput(long mask, bool on) {
   if (alive_) XSelectInput(display_, root_, combined);
 }
 
+void X11Connection::readScale() {
+  // Read from the server each time: XResourceManagerString keeps what was there at opening.
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  std::string text;
+  if (XGetWindowProperty(display_, root_, XA_RESOURCE_MANAGER, 0, 1 << 20, False, XA_STRING, &type,
+                         &format, &count, &after, &data) == Success &&
+      data && format == 8) {
+    text.assign(reinterpret_cast<const char*>(data), count);
+  }
+  if (data) XFree(data);
+  pendingScale_ = scaleFromResources(text);
+}
+
+void X11Connection::noteEvent(const XEvent& event) {
+  if (event.type == MappingNotify) {
+    XMappingEvent mapping = event.xmapping;
+    if (mapping.request != MappingPointer) {
+      XRefreshKeyboardMapping(&mapping);
+      keyboardChanged_ = true;
+    }
+  } else if (extensions_.xkb && event.type == extensions_.xkbEventBase) {
+    const int kind = reinterpret_cast<const XkbAnyEvent&>(event).xkb_type;
+    keyboardChanged_ |= kind == XkbNewKeyboardNotify || kind == XkbMapNotify;
+  } else if (event.type == PropertyNotify && event.xproperty.window == root_ &&
+             event.xproperty.atom == XA_RESOURCE_MANAGER) {
+    readScale();
+    if (!overlayShown_) scale_ = pendingScale_;
+  }
+}
+
 void X11Connection::setOverlayShown(bool shown) {
   if (overlayShown_ == shown) return;
   overlayShown_ = shown;
+  if (!shown) scale_ = pendingScale_;
   ++dispatchDepth_;
   for (std::size_t i = 0; i < handlers_.size(); ++i) {
     if (handlers_[i]) handlers_[i]->overlayShown(shown);
@@ -127,11 +174,18 @@ void X11Connection::dispatchQueued() {
     XEvent event;
     XNextEvent(display_, &event);
     const bool cookie = event.type == GenericEvent && XGetEventData(display_, &event.xcookie);
+    noteEvent(event);
     // Handlers added during the loop see the following events; removed ones see none.
     for (std::size_t i = 0; i < handlers_.size() && alive_; ++i) {
       if (handlers_[i]) handlers_[i]->handleEvent(event);
     }
     if (cookie) XFreeEventData(display_, &event.xcookie);
+  }
+  if (keyboardChanged_) {
+    keyboardChanged_ = false;
+    for (std::size_t i = 0; i < handlers_.size() && alive_; ++i) {
+      if (handlers_[i]) handlers_[i]->keyboardChanged();
+    }
   }
   for (std::size_t i = 0; i < handlers_.size() && alive_; ++i) {
     if (handlers_[i]) handlers_[i]->afterEvents();

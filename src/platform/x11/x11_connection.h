@@ -26,6 +26,9 @@ class X11EventHandler {
   virtual void afterEvents() {}
   // The overlay window appeared on or left the screen.
   virtual void overlayShown(bool shown) { (void)shown; }
+  // The keyboard's layout or modifier map changed; called once per batch of events, before
+  // afterEvents.
+  virtual void keyboardChanged() {}
 };
 
 struct X11Extensions {
@@ -36,6 +39,8 @@ struct X11Extensions {
   int xfixesEventBase = 0;
   bool shape = false;
   bool shm = false;
+  bool xkb = false;
+  int xkbEventBase = 0;
 };
 
 // Where the pointer is on the root window, in pixels, and which buttons and modifiers are down.
@@ -67,7 +72,9 @@ class X11Connection {
   int rootHeight() const { return rootHeight_; }
   const X11Extensions& extensions() const { return extensions_; }
 
-  // Device pixels per point: Xft.dpi / 96, 1 when the desktop does not say.
+  // Device pixels per point: Xft.dpi / 96, 1 when the desktop does not say. A change of the
+  // X resources is taken in while the overlay is off the screen, so one opening never mixes
+  // two scales.
   double scale() const { return scale_; }
   double toPoints(double pixels) const { return pixels / scale_; }
   int toPixels(double points) const { return static_cast<int>(std::lround(points * scale_)); }
@@ -87,6 +94,9 @@ class X11Connection {
  private:
   X11Connection() = default;
   static void onConnectionLost(Display* display, void* self);
+  // Notes what an event means for the connection as a whole (keyboard map, resources).
+  void noteEvent(const XEvent& event);
+  void readScale();
 
   Display* display_ = nullptr;
   GMainContext* context_ = nullptr;
@@ -96,6 +106,8 @@ class X11Connection {
   int rootWidth_ = 0;
   int rootHeight_ = 0;
   double scale_ = 1.0;
+  double pendingScale_ = 1.0;
+  bool keyboardChanged_ = false;
   X11Extensions extensions_;
   std::map<std::string, Atom> atoms_;
   std::vector<X11EventHandler*> handlers_;  // removed entries become null while dispatching

@@ -6,9 +6,8 @@
 
 namespace nimbra {
 
-X11EventTap::X11EventTap(X11Connection& connection, X11ButtonGrab& grab, X11ClickInjector& injector,
-                         TapCallbackFn callback)
-    : connection_(connection), grab_(grab), injector_(injector), callback_(std::move(callback)) {
+X11EventTap::X11EventTap(X11Connection& connection, X11ButtonGrab& grab, TapCallbackFn callback)
+    : connection_(connection), grab_(grab), callback_(std::move(callback)) {
   connection_.addHandler(this);
 }
 
@@ -36,6 +35,10 @@ void X11EventTap::enable(bool on) {
 }
 
 void X11EventTap::overlayShown(bool) {
+  // A move is compared with the last one of the same opening only: the pointer may come back
+  // to where an earlier opening left it, and that move must still be tracked.
+  lastX_ = kNoPosition;
+  lastY_ = kNoPosition;
   updateRawMotion();
 }
 
@@ -65,8 +68,6 @@ void X11EventTap::handleEvent(XEvent& event) {
       if (event.xbutton.window != root || event.xbutton.button != Button3) return;
       buttonDown_ = false;
       deliver(TapEventType::kRightMouseUp, event.xbutton.x_root, event.xbutton.y_root);
-      // Clicks held back while this button was down can go out now.
-      injector_.flushQueued();
       return;
     case MotionNotify:
       if (event.xmotion.window != root) return;

@@ -7,7 +7,6 @@
 
 #include "platform/platform.h"
 #include "platform/x11/x11_button_grab.h"
-#include "platform/x11/x11_click_injector.h"
 #include "platform/x11/x11_connection.h"
 
 namespace nimbra {
@@ -15,8 +14,7 @@ namespace nimbra {
 class X11EventTap final : public EventTap, private X11EventHandler {
  public:
   // The grab must be held already: it is what makes the tap.
-  X11EventTap(X11Connection& connection, X11ButtonGrab& grab, X11ClickInjector& injector,
-              TapCallbackFn callback);
+  X11EventTap(X11Connection& connection, X11ButtonGrab& grab, TapCallbackFn callback);
   ~X11EventTap() override;
   X11EventTap(const X11EventTap&) = delete;
   X11EventTap& operator=(const X11EventTap&) = delete;
@@ -33,15 +31,15 @@ class X11EventTap final : public EventTap, private X11EventHandler {
 
   X11Connection& connection_;
   X11ButtonGrab& grab_;
-  X11ClickInjector& injector_;
   TapCallbackFn callback_;
   bool attached_ = false;
   bool enabled_ = true;
   bool buttonDown_ = false;  // the grab is active: moves come as motion events
   bool rawSelected_ = false;
   bool motionPending_ = false;
-  int lastX_ = -1;
-  int lastY_ = -1;
+  static constexpr int kNoPosition = -1;  // root positions are never negative
+  int lastX_ = kNoPosition;
+  int lastY_ = kNoPosition;
 };
 
 }  // namespace nimbra

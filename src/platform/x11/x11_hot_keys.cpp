@@ -1,7 +1,6 @@
 #include "platform/x11/x11_hot_keys.h"
 
 #include <X11/XKBlib.h>
-#include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -15,17 +14,25 @@ namespace {
 constexpr std::uint32_t kModShift = 0x200;
 constexpr std::uint32_t kModControl = 0x1000;
 
+bool contains(const std::vector<KeyCode>& keys, KeyCode key) {
+  return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
 }  // namespace
 
-std::optional<KeySym> keySymForKeyCode(std::uint32_t keyCode) {
+std::optional<KeyPlace> keyPlaceForKeyCode(std::uint32_t keyCode) {
   // The desktop numbers keys by their place on an ANSI keyboard.
-  static const std::map<std::uint32_t, KeySym> kKeys = {
-      {0, XK_a},  {1, XK_s},       {2, XK_d},         {3, XK_f},      {4, XK_h},
-      {5, XK_g},  {6, XK_z},       {7, XK_x},         {8, XK_c},      {9, XK_v},
-      {11, XK_b}, {12, XK_q},      {kKeyCodeW, XK_w}, {14, XK_e},     {15, XK_r},
-      {16, XK_y}, {17, XK_t},      {31, XK_o},        {32, XK_u},     {34, XK_i},
-      {35, XK_p}, {36, XK_Return}, {37, XK_l},        {38, XK_j},     {40, XK_k},
-      {45, XK_n}, {46, XK_m},      {48, XK_Tab},      {49, XK_space}, {kKeyCodeEscape, XK_Escape},
+  static const std::map<std::uint32_t, KeyPlace> kKeys = {
+      {0, {XK_a, "AC01"}},         {1, {XK_s, "AC02"}},      {2, {XK_d, "AC03"}},
+      {3, {XK_f, "AC04"}},         {4, {XK_h, "AC06"}},      {5, {XK_g, "AC05"}},
+      {6, {XK_z, "AB01"}},         {7, {XK_x, "AB02"}},      {8, {XK_c, "AB03"}},
+      {9, {XK_v, "AB04"}},         {11, {XK_b, "AB05"}},     {12, {XK_q, "AD01"}},
+      {kKeyCodeW, {XK_w, "AD02"}}, {14, {XK_e, "AD03"}},     {15, {XK_r, "AD04"}},
+      {16, {XK_y, "AD06"}},        {17, {XK_t, "AD05"}},     {31, {XK_o, "AD09"}},
+      {32, {XK_u, "AD07"}},        {34, {XK_i, "AD08"}},     {35, {XK_p, "AD10"}},
+      {36, {XK_Return, "RTRN"}},   {37, {XK_l, "AC09"}},     {38, {XK_j, "AC07"}},
+      {40, {XK_k, "AC08"}},        {45, {XK_n, "AB06"}},     {46, {XK_m, "AB07"}},
+      {48, {XK_Tab, "TAB"}},       {49, {XK_space, "SPCE"}}, {kKeyCodeEscape, {XK_Escape, "ESC"}},
   };
   auto it = kKeys.find(keyCode);
   if (it == kKeys.end()) return std::nullopt;
@@ -34,147 +41,164 @@ std::optional<KeySym> keySymForKeyCode(std::uint32_t keyCode) {
 
 X11HotKeys::X11HotKeys(X11Connection& connection) : connection_(connection) {
   connection_.addHandler(this);
+  // Held keys then repeat as presses alone, without a release before each.
+  if (connection_.alive()) XkbSetDetectableAutoRepeat(connection_.display(), True, nullptr);
 }
 
 X11HotKeys::~X11HotKeys() {
   connection_.removeHandler(this);
-  std::vector<HotKeyRef> refs;
-  for (const auto& [ref, grab] : grabs_) refs.push_back(ref);
-  for (HotKeyRef ref : refs) remove(ref);
+  for (const auto& [ref, r] : registrations_) ungrab(r);
+  if (grabbing_) letGo();
 }
 
-X11HotKeys::ModifierBits X11HotKeys::readModifierMap() {
-  ModifierBits bits;
+int X11HotKeys::grab(Registration& r, const X11Keymap& keymap) {
   Display* d = connection_.display();
-  XModifierKeymap* map = XGetModifierMapping(d);
-  if (!map) return bits;
-  auto maskOf = [&](KeySym sym) -> unsigned {
-    const KeyCode code = XKeysymToKeycode(d, sym);
-    if (code == 0) return 0;
-    for (int mod = 0; mod < 8; ++mod) {
-      for (int k = 0; k < map->max_keypermod; ++k) {
-        if (map->modifiermap[mod * map->max_keypermod + k] == code) return 1u << mod;
-      }
-    }
-    return 0;
-  };
-  bits.numLock = maskOf(XK_Num_Lock);
-  if (const unsigned super = maskOf(XK_Super_L)) bits.super = super;
-  if (const unsigned alt = maskOf(XK_Alt_L)) bits.alt = alt;
-  XFreeModifiermap(map);
-  return bits;
-}
+  std::vector<KeyCode> keys = keymap.keysFor(r.place.sym, r.place.name);
+  if (keys.empty()) return BadValue;
+  unsigned mods = 0;
+  if (r.modifiers & kModCommand) mods |= bits_.super;
+  if (r.modifiers & kModOption) mods |= bits_.alt;
+  if (r.modifiers & kModShift) mods |= ShiftMask;
+  if (r.modifiers & kModControl) mods |= ControlMask;
 
-std::vector<unsigned> X11HotKeys::lockVariants(unsigned modifiers) const {
-  std::vector<unsigned> out;
-  for (unsigned extra : {0u, static_cast<unsigned>(LockMask), bits_.numLock,
-                         static_cast<unsigned>(LockMask) | bits_.numLock}) {
-    if (std::find(out.begin(), out.end(), modifiers | extra) == out.end()) {
-      out.push_back(modifiers | extra);
+  X11ErrorTrap trap(d);
+  for (KeyCode key : keys) {
+    for (unsigned m : lockVariants(mods, bits_.numLock)) {
+      XGrabKey(d, key, m, connection_.root(), False, GrabModeAsync, GrabModeSync);
     }
   }
-  return out;
+  int status = trap.finish();
+  if (status == 0 && !connection_.alive()) status = BadImplementation;
+  r.keys = std::move(keys);
+  r.xModifiers = mods;
+  if (status != 0) {
+    // All or nothing: ungrabbing only ever lets go of this client's own grabs.
+    ungrab(r);
+    r.keys.clear();
+  }
+  return status;
+}
+
+void X11HotKeys::ungrab(const Registration& r) {
+  if (!connection_.alive()) return;
+  Display* d = connection_.display();
+  for (KeyCode key : r.keys) {
+    for (unsigned m : lockVariants(r.xModifiers, bits_.numLock)) {
+      XUngrabKey(d, key, m, connection_.root());
+    }
+  }
+  XFlush(d);
 }
 
 HotKeyRegistration X11HotKeys::add(std::uint32_t keyCode, std::uint32_t modifiers, HotKeyId id) {
   if (!connection_.alive()) return {BadImplementation, std::nullopt};
-  const std::optional<KeySym> sym = keySymForKeyCode(keyCode);
-  Display* d = connection_.display();
-  const KeyCode key = sym ? XKeysymToKeycode(d, *sym) : 0;
-  if (key == 0) return {BadValue, std::nullopt};
-  bits_ = readModifierMap();
-  unsigned mods = 0;
-  if (modifiers & kModCommand) mods |= bits_.super;
-  if (modifiers & kModOption) mods |= bits_.alt;
-  if (modifiers & kModShift) mods |= ShiftMask;
-  if (modifiers & kModControl) mods |= ControlMask;
-
-  const std::vector<unsigned> variants = lockVariants(mods);
-  X11ErrorTrap trap(d);
-  for (unsigned m : variants) {
-    XGrabKey(d, key, m, connection_.root(), False, GrabModeAsync, GrabModeAsync);
-  }
-  const int status = trap.finish();
-  if (status != 0 || !connection_.alive()) {
-    // All or nothing: ungrabbing only ever lets go of this client's own grabs.
-    for (unsigned m : variants) XUngrabKey(d, key, m, connection_.root());
-    XFlush(d);
-    return {status ? status : BadImplementation, std::nullopt};
-  }
+  const std::optional<KeyPlace> place = keyPlaceForKeyCode(keyCode);
+  if (!place) return {BadValue, std::nullopt};
+  const X11Keymap keymap(connection_.display());
+  bits_ = keymap.modifierBits();
+  Registration r{*place, modifiers, id, {}, 0};
+  if (const int status = grab(r, keymap)) return {status, std::nullopt};
   const HotKeyRef ref = nextRef_++;
-  grabs_[ref] = Grab{key, mods, id};
+  registrations_.emplace(ref, std::move(r));
   return {0, ref};
 }
 
 void X11HotKeys::remove(HotKeyRef ref) {
-  auto it = grabs_.find(ref);
-  if (it == grabs_.end()) return;
-  const Grab grab = it->second;
-  grabs_.erase(it);
+  auto it = registrations_.find(ref);
+  if (it == registrations_.end()) return;
+  // A press of it already taken keeps its release coming to us.
+  ungrab(it->second);
+  registrations_.erase(it);
+}
+
+void X11HotKeys::keyboardChanged() {
   if (!connection_.alive()) return;
-  Display* d = connection_.display();
-  for (unsigned m : lockVariants(grab.modifiers)) XUngrabKey(d, grab.key, m, connection_.root());
-  XFlush(d);
-}
-
-void X11HotKeys::watchRelease(bool on) {
-  if (!connection_.alive()) return;
-  // Raw events reach this client whoever holds the keyboard; only while a hot key is held,
-  // so typing costs no wake-ups.
-  unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-  if (on) XISetMask(bits, XI_RawKeyRelease);
-  XIEventMask mask{XIAllDevices, static_cast<int>(sizeof(bits)), bits};
-  XISelectEvents(connection_.display(), connection_.root(), &mask, 1);
-}
-
-bool X11HotKeys::keyIsDown(KeyCode key) {
-  char keys[32] = {};
-  XQueryKeymap(connection_.display(), keys);
-  return connection_.alive() && (keys[key / 8] & (1 << (key % 8)));
-}
-
-void X11HotKeys::handleEvent(XEvent& event) {
-  if (event.type == MappingNotify) {
-    XRefreshKeyboardMapping(&event.xmapping);
-    return;
+  const X11Keymap keymap(connection_.display());
+  const ModifierBits bits = keymap.modifierBits();
+  bool same = bits == bits_;
+  for (const auto& [ref, r] : registrations_) {
+    same = same && keymap.keysFor(r.place.sym, r.place.name) == r.keys;
   }
-  if (event.type == GenericEvent && heldKey_ &&
-      event.xcookie.extension == connection_.extensions().xiOpcode &&
-      event.xcookie.evtype == XI_RawKeyRelease && event.xcookie.data &&
-      static_cast<const XIRawEvent*>(event.xcookie.data)->detail == heldKey_) {
-    heldKey_ = 0;
-    watchRelease(false);
-    return;
-  }
-  if (event.type != KeyPress || event.xkey.window != connection_.root()) return;
+  if (same) return;
+  for (const auto& [ref, r] : registrations_) ungrab(r);
+  bits_ = bits;
+  // A key another client holds in the new layout stays without a grab until the next change;
+  // the mouse trigger works all the same.
+  for (auto& [ref, r] : registrations_) grab(r, keymap);
+}
+
+const X11HotKeys::Registration* X11HotKeys::match(const XKeyEvent& key) const {
   const unsigned relevant =
       (ShiftMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask) &
       ~bits_.numLock;
-  for (const auto& [ref, grab] : grabs_) {
-    if (grab.key != event.xkey.keycode || (event.xkey.state & relevant) != grab.modifiers) {
-      continue;
+  for (const auto& [ref, r] : registrations_) {
+    if (contains(r.keys, static_cast<KeyCode>(key.keycode)) &&
+        (key.state & relevant) == r.xModifiers) {
+      return &r;
     }
-    // The grab made the keyboard ours until the key comes up; give it back at once, or the
-    // focused application never sees the modifiers released.
-    XUngrabKeyboard(connection_.display(), event.xkey.time);
-    XFlush(connection_.display());
-    // A press of the key still held since it last fired is the server's auto-repeat: acting
-    // on it would toggle the wheel open and shut for as long as the keys are held.
-    // Without raw events the release cannot be seen, and every press counts.
-    if (heldKey_ == grab.key) return;
-    if (connection_.extensions().xinput2) {
-      heldKey_ = grab.key;
-      watchRelease(true);
-    }
-    const HotKeyId id = grab.id;
-    if (handler_) handler_(HotKeyEvent{id});
-    // A release that came before the watch was in place is seen here instead.
-    if (heldKey_ && connection_.alive() && !keyIsDown(heldKey_)) {
-      heldKey_ = 0;
-      watchRelease(false);
-    }
+  }
+  return nullptr;
+}
+
+void X11HotKeys::step() {
+  XAllowEvents(connection_.display(), SyncKeyboard, CurrentTime);
+  XFlush(connection_.display());
+}
+
+void X11HotKeys::letGo() {
+  grabbing_ = false;
+  held_.clear();
+  if (!connection_.alive()) return;
+  XUngrabKeyboard(connection_.display(), CurrentTime);
+  XFlush(connection_.display());
+}
+
+void X11HotKeys::handBack() {
+  Display* d = connection_.display();
+  XAllowEvents(d, ReplayKeyboard, CurrentTime);
+  if (held_.empty()) {
+    grabbing_ = false;
+    XFlush(d);
     return;
   }
+  // The keys still held owe us their releases: take the keyboard back at once, frozen again.
+  const int status =
+      XGrabKeyboard(d, connection_.root(), False, GrabModeAsync, GrabModeSync, CurrentTime);
+  if (status != GrabSuccess || !connection_.alive()) {
+    grabbing_ = false;
+    held_.clear();
+    return;
+  }
+  step();
+}
+
+void X11HotKeys::handleEvent(XEvent& event) {
+  if ((event.type != KeyPress && event.type != KeyRelease) ||
+      event.xkey.window != connection_.root()) {
+    return;
+  }
+  const XKeyEvent& key = event.xkey;
+  const KeyCode code = static_cast<KeyCode>(key.keycode);
+  if (!grabbing_) {
+    // Only the activation of one of our grabs brings a key here with the keyboard free.
+    if (event.type != KeyPress) return;
+    grabbing_ = true;
+    held_.clear();
+  }
+  if (event.type == KeyRelease) {
+    if (!contains(held_, code)) return handBack();
+    std::erase(held_, code);
+    if (held_.empty()) return letGo();
+    return step();
+  }
+  if (contains(held_, code)) return step();  // the server repeating a held hot key
+  const Registration* r = match(key);
+  if (!r) return handBack();
+  held_.push_back(code);
+  const HotKeyId id = r->id;
+  // The handler may add or remove registrations; `r` is not used after it.
+  if (handler_) handler_(HotKeyEvent{id});
+  if (connection_.alive() && grabbing_) step();
 }
 
 }  // namespace nimbra

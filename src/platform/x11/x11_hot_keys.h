@@ -1,10 +1,15 @@
 // Global hot keys as key grabs on the root window.
 //
-// Key codes and modifier masks arrive in the desktop numbering of platform.h and are mapped to
-// key symbols and to the modifier bits the server's modifier map gives Super and Alt. Each
-// combination is grabbed also with CapsLock, NumLock and both, so a lit lock key does not
-// disable it. A hot key fires once per press: the presses the server repeats while it is held
-// are let through to nobody.
+// Key codes and modifier masks arrive in the desktop numbering of platform.h. A key is grabbed
+// where the current layout types its symbol, in any group, or where it sits on a US keyboard
+// when no group types it; the grabs follow every layout change. Each combination is grabbed
+// also with CapsLock, NumLock and both, so a lit lock key does not disable it.
+//
+// A hot key's press and its release are both the helper's: the grab holds the keyboard,
+// frozen between events, until the key comes up. Whatever else is typed meanwhile (a modifier
+// let go first, another key) is handed back to the focused application, which so sees every
+// key it saw pressed come up, and never a release of the hot key. The presses the server
+// repeats while the key is held fire nothing.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -16,11 +21,17 @@
 
 #include "platform/platform.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_keymap.h"
 
 namespace nimbra {
 
-// The key symbol of a desktop key code; none for the keys this backend does not know.
-std::optional<KeySym> keySymForKeyCode(std::uint32_t keyCode);
+// Where a desktop key code's key is: the symbol it types on a US keyboard and its XKB name
+// there; none for the keys this backend does not know.
+struct KeyPlace {
+  KeySym sym;
+  const char* name;
+};
+std::optional<KeyPlace> keyPlaceForKeyCode(std::uint32_t keyCode);
 
 class X11HotKeys : private X11EventHandler {
  public:
@@ -36,29 +47,33 @@ class X11HotKeys : private X11EventHandler {
   void remove(HotKeyRef ref);
 
  private:
-  struct Grab {
-    KeyCode key;
-    unsigned modifiers;
+  struct Registration {
+    KeyPlace place;
+    std::uint32_t modifiers;  // desktop numbering
     HotKeyId id;
-  };
-  struct ModifierBits {
-    unsigned super = Mod4Mask;
-    unsigned alt = Mod1Mask;
-    unsigned numLock = 0;
+    std::vector<KeyCode> keys;  // grabbed now
+    unsigned xModifiers = 0;
   };
 
   void handleEvent(XEvent& event) override;
-  ModifierBits readModifierMap();
-  std::vector<unsigned> lockVariants(unsigned modifiers) const;
-  void watchRelease(bool on);
-  bool keyIsDown(KeyCode key);
+  void keyboardChanged() override;
+  // Grabs the registration's keys under the current map; the X error code, 0 on success.
+  int grab(Registration& r, const X11Keymap& keymap);
+  void ungrab(const Registration& r);
+  const Registration* match(const XKeyEvent& key) const;
+  // Hands the event the keyboard is frozen on to the focused application and takes the
+  // keyboard back for the keys still held.
+  void handBack();
+  void step();   // lets the next keyboard event come
+  void letGo();  // gives the keyboard back for good
 
   X11Connection& connection_;
   HotKeyHandlerFn handler_;
-  std::map<HotKeyRef, Grab> grabs_;
+  std::map<HotKeyRef, Registration> registrations_;
   HotKeyRef nextRef_ = 1;
   ModifierBits bits_;
-  KeyCode heldKey_ = 0;  // the hot key that fired and has not come up since
+  bool grabbing_ = false;      // the keyboard is ours, since a hot key's press
+  std::vector<KeyCode> held_;  // hot keys pressed whose release is still to come
 };
 
 }  // namespace nimbra

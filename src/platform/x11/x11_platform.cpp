@@ -51,7 +51,7 @@ std::unique_ptr<EventTap> X11Platform::createEventTap(TapCallbackFn callback) {
   // Without XTest a short click could not be handed back; without the grab nothing is seen.
   if (!connection_->alive() || !connection_->extensions().xtest) return nullptr;
   if (grab_->acquire() != 0) return nullptr;
-  return std::make_unique<X11EventTap>(*connection_, *grab_, *injector_, std::move(callback));
+  return std::make_unique<X11EventTap>(*connection_, *grab_, std::move(callback));
 }
 
 std::unique_ptr<EventSource> X11Platform::createEventSource() {

@@ -57,10 +57,25 @@ X11Window::X11Window(X11Connection& connection, X11CompositorWatch& compositor, 
   attributes.colormap = colormap_;
   attributes.border_pixel = 0;
   attributes.background_pixmap = None;  // nothing painted by the server before our frame
-  attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+  attributes.event_mask = ExposureMask;
   window_ = XCreateWindow(
       d, connection_.root(), 0, 0, 1, 1, 0, depth_, InputOutput, visual,
       CWOverrideRedirect | CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask, &attributes);
+  if (connection_.extensions().xfixes) {
+    // An empty input shape: every click falls through, to the input window or what lies beneath.
+    XserverRegion empty = XFixesCreateRegion(d, nullptr, 0);
+    XFixesSetWindowShapeRegion(d, window_, ShapeInput, 0, 0, empty);
+    XFixesDestroyRegion(d, empty);
+  }
+  XSetWindowAttributes input{};
+  input.override_redirect = True;
+  input.event_mask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+  catcher_ = XCreateWindow(d, connection_.root(), 0, 0, 1, 1, 0, 0, InputOnly, CopyFromParent,
+                           CWOverrideRedirect | CWEventMask, &input);
+  char inputName[] = "nimbra-wheel-input";
+  char inputClass[] = "NimbraWheel";
+  XClassHint inputHint{inputName, inputClass};
+  XSetClassHint(d, catcher_, &inputHint);
 
   XWMHints* hints = XAllocWMHints();
   hints->flags = InputHint;
@@ -112,6 +127,7 @@ X11Window::~X11Window() {
   }
   buffer_.reset();
   if (connection_.alive() && window_) {
+    XDestroyWindow(connection_.display(), catcher_);
     XDestroyWindow(connection_.display(), window_);
     XFreeColormap(connection_.display(), colormap_);
     XFlush(connection_.display());
@@ -122,6 +138,8 @@ void X11Window::setFrame(const Rect& frame) {
   // Frames come in bottom-left points; the server counts pixels from the top left.
   const double scale = connection_.scale();
   const double rootHeight = connection_.toPoints(connection_.rootHeight());
+  viewLeft_ = frame.origin.x;
+  viewTop_ = rootHeight - frame.origin.y - frame.size.height;
   double left = frame.origin.x * scale;
   double top = (rootHeight - frame.origin.y - frame.size.height) * scale;
   double right = left + frame.size.width * scale;
@@ -147,7 +165,10 @@ void X11Window::setFrame(const Rect& frame) {
   if (w != width_ || h != height_) dirty_ = true;
   width_ = w;
   height_ = h;
-  if (connection_.alive()) XMoveResizeWindow(connection_.display(), window_, x, y, w, h);
+  if (connection_.alive()) {
+    XMoveResizeWindow(connection_.display(), window_, x, y, w, h);
+    XMoveResizeWindow(connection_.display(), catcher_, x, y, w, h);
+  }
   // A frame given ahead of showing lets the pixel buffers be made now, off the open path; only
   // up to the screen's size, as larger ones may never be shown whole.
   if (!mapped_ && w <= connection_.rootWidth() && h <= connection_.rootHeight()) {
@@ -230,6 +251,7 @@ void X11Window::orderFrontRegardless() {
   Display* d = connection_.display();
   if (mapped_) {
     XRaiseWindow(d, window_);
+    if (catcherMapped_) XRaiseWindow(d, catcher_);
     if (dirty_) display();
     return;
   }
@@ -239,6 +261,7 @@ void X11Window::orderFrontRegardless() {
   updateShape();
   XMapRaised(d, window_);
   mapped_ = true;
+  updateCatcher();
   connection_.selectRootInput(SubstructureNotifyMask, true);
   buffer_->sendWholeNext();
   lastUpload_ = buffer_->present(needsShape());
@@ -254,22 +277,28 @@ void X11Window::orderOut() {
     XUnmapWindow(connection_.display(), window_);
     XFlush(connection_.display());
   }
+  updateCatcher();
   connection_.selectRootInput(SubstructureNotifyMask, false);
   connection_.setOverlayShown(false);
 }
 
 void X11Window::setIgnoresMouseEvents(bool ignores) {
   ignoresMouse_ = ignores;
-  if (!connection_.alive() || !connection_.extensions().xfixes) return;
-  Display* d = connection_.display();
-  if (ignores) {
-    // An empty input shape: every click falls through to what lies beneath.
-    XserverRegion empty = XFixesCreateRegion(d, nullptr, 0);
-    XFixesSetWindowShapeRegion(d, window_, ShapeInput, 0, 0, empty);
-    XFixesDestroyRegion(d, empty);
+  updateCatcher();
+}
+
+void X11Window::updateCatcher() {
+  if (!connection_.alive()) return;
+  const bool want = (mapped_ && !ignoresMouse_) || (catcherMapped_ && buttonsInCatcher_);
+  if (want == catcherMapped_) return;
+  catcherMapped_ = want;
+  if (want) {
+    buttonsInCatcher_ = false;
+    XMapRaised(connection_.display(), catcher_);  // just above the painted window
   } else {
-    XFixesSetWindowShapeRegion(d, window_, ShapeInput, 0, 0, None);
+    XUnmapWindow(connection_.display(), catcher_);
   }
+  XFlush(connection_.display());
 }
 
 void X11Window::handleEvent(XEvent& event) {
@@ -292,7 +321,7 @@ void X11Window::handleEvent(XEvent& event) {
     case ButtonPress:
     case ButtonRelease:
     case MotionNotify:
-      if (event.xany.window == window_) mouseEvent(event);
+      if (event.xany.window == catcher_) mouseEvent(event);
       return;
     case MapNotify:
     case ConfigureNotify:
@@ -318,24 +347,40 @@ void X11Window::afterEvents() {
 void X11Window::raiseIfCovered(const XEvent& event) {
   if (!mapped_ || !connection_.alive()) return;
   bool covered = false;
+  auto other = [&](Window w) { return w != window_ && w != catcher_; };
   if (event.type == MapNotify) {
-    covered = event.xmap.event == connection_.root() && event.xmap.window != window_;
+    covered = event.xmap.event == connection_.root() && other(event.xmap.window);
   } else if (event.type == ConfigureNotify) {
     // `above` is the sibling just below the configured window: ours means it now covers us.
-    covered = event.xconfigure.event == connection_.root() && event.xconfigure.window != window_ &&
-              event.xconfigure.above == window_;
+    covered = event.xconfigure.event == connection_.root() && other(event.xconfigure.window) &&
+              !other(event.xconfigure.above);
   } else if (event.type == CirculateNotify) {
-    covered = event.xcirculate.event == connection_.root() && event.xcirculate.window != window_ &&
+    covered = event.xcirculate.event == connection_.root() && other(event.xcirculate.window) &&
               event.xcirculate.place == PlaceOnTop;
   }
-  if (covered) XRaiseWindow(connection_.display(), window_);
+  if (!covered) return;
+  XRaiseWindow(connection_.display(), window_);
+  if (catcherMapped_) XRaiseWindow(connection_.display(), catcher_);
 }
 
 void X11Window::mouseEvent(const XEvent& event) {
-  if (ignoresMouse_) return;
+  if (event.type == ButtonPress) {
+    buttonsInCatcher_ = true;
+  } else if (event.type == ButtonRelease) {
+    constexpr unsigned kAllButtons =
+        Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask;
+    const unsigned button = event.xbutton.button;
+    const unsigned self = button >= 1 && button <= 5 ? Button1Mask << (button - 1) : 0;
+    buttonsInCatcher_ = (event.xbutton.state & kAllButtons & ~self) != 0;
+    // The last button up: the press that closed the wheel has had its release.
+    updateCatcher();
+    return;
+  }
+  if (ignoresMouse_ || !mapped_) return;
   const double scale = connection_.scale();
   if (event.type == MotionNotify) {
-    const Point at{(event.xmotion.x + offsetX_) / scale, (event.xmotion.y + offsetY_) / scale};
+    const Point at{event.xmotion.x_root / scale - viewLeft_,
+                   event.xmotion.y_root / scale - viewTop_};
     if (event.xmotion.state & (Button1Mask | Button2Mask | Button3Mask)) {
       view_.mouseDragged(at);
     } else {
@@ -343,8 +388,7 @@ void X11Window::mouseEvent(const XEvent& event) {
     }
     return;
   }
-  if (event.type != ButtonPress) return;
-  const Point at{(event.xbutton.x + offsetX_) / scale, (event.xbutton.y + offsetY_) / scale};
+  const Point at{event.xbutton.x_root / scale - viewLeft_, event.xbutton.y_root / scale - viewTop_};
   switch (event.xbutton.button) {
     case Button1:
       view_.mouseDown(at);

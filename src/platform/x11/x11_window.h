@@ -1,6 +1,12 @@
 // The overlay window: override-redirect (no window manager frames or focuses it), ARGB when
 // the server has such a visual, never given the keyboard, above every other top-level while
 // shown, and either transparent to the mouse or taking it for the view.
+//
+// The painted window itself never takes the mouse: without a compositor its shape is cut to
+// the painted pixels, and input would follow that shape. While the view takes the mouse, an
+// input-only window of the same square lies just above it and catches every click in the
+// square, gaps and corners included, compositor or not. A click that closes the wheel keeps
+// that window until the button comes up, so its release never reaches what lies beneath.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -35,6 +41,8 @@ class X11Window : public PlatformWindow, private X11EventHandler {
   double backingScale() const override { return connection_.scale(); }
 
   Window xid() const { return window_; }
+  // The input-only window that takes the mouse for the view; mapped only while it does.
+  Window inputXid() const { return catcher_; }
   bool argb() const { return depth_ == 32; }
   bool shown() const { return mapped_; }
   // A bounding shape is in use: without a compositor, only the opaque pixels show.
@@ -56,11 +64,16 @@ class X11Window : public PlatformWindow, private X11EventHandler {
   void raiseIfCovered(const XEvent& event);
   void introduceToCompositor();
   void mouseEvent(const XEvent& event);
+  // Maps the input window while the view takes the mouse or a button pressed in it is down.
+  void updateCatcher();
 
   X11Connection& connection_;
   X11CompositorWatch& compositor_;
   ViewDelegate& view_;
   Window window_ = 0;
+  Window catcher_ = 0;
+  bool catcherMapped_ = false;
+  bool buttonsInCatcher_ = false;
   Colormap colormap_ = 0;
   int depth_ = 24;
   std::unique_ptr<X11FrameBuffer> buffer_;
@@ -70,6 +83,11 @@ class X11Window : public PlatformWindow, private X11EventHandler {
   // be a window, which is then cut down to the part on screen.
   double offsetX_ = 0;
   double offsetY_ = 0;
+  // The view's top left on the screen, in top-left points, as asked for: pointer positions
+  // are measured from it, not from the window's rounded pixel origin, so the view and the
+  // event tap find the same offset from the wheel's centre at any scale.
+  double viewLeft_ = 0;
+  double viewTop_ = 0;
   bool mapped_ = false;
   bool dirty_ = true;
   bool ignoresMouse_ = true;
