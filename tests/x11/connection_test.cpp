@@ -65,6 +65,43 @@ TEST_F(ConnectionTest, XftDpiScalesEveryCoordinateAndThePaint) {
   EXPECT_EQ(rec.events.front().location, (Point{200, 250}));
 }
 
+void setDpi(XProbe& probe, const std::string& dpi) {
+  const std::string resources = "Xft.dpi:\t" + dpi + "\n";
+  XChangeProperty(probe.display(), probe.root(), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(resources.data()),
+                  static_cast<int>(resources.size()));
+  probe.sync();
+}
+
+// A new Xft.dpi applies from the next opening, never in the middle of one; and at a fractional
+// scale the view measures from where it was asked to be, not from the rounded pixel origin,
+// as the event tap does.
+TEST_F(ConnectionTest, FollowsXftDpiFromOneOpeningToTheNextAndMeasuresFromTheAskedPlace) {
+  startPlatform();
+  StubView view;
+  auto window = platform->createOverlayWindow(view);
+  setDpi(*probe, "120");
+  settle();
+  EXPECT_DOUBLE_EQ(window->backingScale(), 1.25);
+  EXPECT_DOUBLE_EQ(platform->firstScreenHeight(), 640);
+
+  // Top left at (100.3, 50.3) points: pixel (125.375, 62.875), rounded to (125, 63).
+  window->setFrame(Rect{{100.3, 640 - 50.3 - 100}, {100, 100}});
+  window->setIgnoresMouseEvents(false);
+  window->orderFrontRegardless();
+  settle();
+  probe->click(Button1, 200, 150);
+  ASSERT_TRUE(waitFor([&] { return view.count("down") == 1; }));
+  EXPECT_NEAR(view.calls.back().at.x, 59.7, 1e-9);
+  EXPECT_NEAR(view.calls.back().at.y, 69.7, 1e-9);
+
+  setDpi(*probe, "192");
+  settle();
+  EXPECT_DOUBLE_EQ(window->backingScale(), 1.25) << "changed while shown";
+  window->orderOut();
+  EXPECT_DOUBLE_EQ(window->backingScale(), 2.0);
+}
+
 TEST_F(ConnectionTest, KeepsRunningItsLoopWhenTheServerGoesAway) {
   startPlatform();
   StubView view;

@@ -5,6 +5,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "platform/x11/x11_error_trap.h"
+#include "support/child_process.h"
 #include "x11_fixture.h"
 
 namespace nimbra::testing {
@@ -43,18 +45,38 @@ class HotKeysTest : public X11Test {
   std::vector<int> pressed;
 };
 
-TEST_F(HotKeysTest, SuperAltWReachesTheHandlerWithItsIdAndNotTheFocusedWindow) {
+// The hot key's press and release are both the helper's, whichever key comes up first; the
+// application sees every other key it saw go down come up, and what is typed meanwhile.
+TEST_F(HotKeysTest, TheFocusedWindowSeesNoHalfOfTheHotKeyWhateverComesUpFirst) {
   const HotKeyRegistration reg = registerSummon();
   ASSERT_EQ(reg.status, 0);
   ASSERT_TRUE(reg.ref);
-  probe->chord({XK_Super_L, XK_Alt_L, XK_w});
-  ASSERT_TRUE(waitFor([&] { return pressed.size() == 1; }));
-  settle();
-  EXPECT_EQ(pressed, std::vector<int>{1});
-  EXPECT_EQ(keyEvents(KeyPress, XK_w), 0);
-  // The keyboard is handed back at once: the application sees its modifiers come up.
-  EXPECT_EQ(keyEvents(KeyRelease, XK_Alt_L), 1);
-  EXPECT_EQ(keyEvents(KeyRelease, XK_Super_L), 1);
+  const std::vector<std::vector<KeySym>> releaseOrders = {
+      {XK_w, XK_Alt_L, XK_Super_L}, {XK_Alt_L, XK_w, XK_Super_L}, {XK_Super_L, XK_Alt_L, XK_w}};
+  for (const std::vector<KeySym>& order : releaseOrders) {
+    probe->clearEvents();
+    for (KeySym s : {XK_Super_L, XK_Alt_L, XK_w}) probe->keyDown(s);
+    ASSERT_TRUE(waitFor([&] { return pressed.size() == 1; }));
+    probe->chord({XK_a});  // typed while the hot key is down
+    ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, XK_a) == 1; }));
+    for (KeySym s : order) {
+      probe->keyUp(s);
+      // Handed back before the next key moves, as a person's fingers leave time for.
+      if (s != XK_w) ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, s) == 1; }));
+    }
+    settle();
+    EXPECT_EQ(pressed, std::vector<int>{1});
+    pressed.clear();
+    EXPECT_EQ(keyEvents(KeyPress, XK_w) + keyEvents(KeyRelease, XK_w), 0);
+    for (KeySym s : {XK_Alt_L, XK_Super_L, XK_a}) {
+      EXPECT_EQ(keyEvents(KeyPress, s), 1);
+      EXPECT_EQ(keyEvents(KeyRelease, s), 1);
+    }
+    EXPECT_EQ(probe->focused(), app);
+  }
+  // The keyboard is the application's again.
+  probe->chord({XK_w});
+  ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, XK_w) == 1; }));
 }
 
 TEST_F(HotKeysTest, FiresWithCapsLockOrNumLockOn) {
@@ -87,7 +109,7 @@ TEST_F(HotKeysTest, EscapeIsTakenOnlyWhileRegistered) {
   ASSERT_TRUE(waitFor([&] { return pressed.size() == 1; }));
   settle();
   EXPECT_EQ(pressed, std::vector<int>{2});
-  EXPECT_EQ(keyEvents(KeyPress, XK_Escape), 0);
+  EXPECT_EQ(keyEvents(KeyPress, XK_Escape) + keyEvents(KeyRelease, XK_Escape), 0);
 
   platform->unregisterHotKey(*reg.ref);
   settle();
@@ -143,6 +165,56 @@ TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   probe->chord({XK_Super_L, XK_Alt_L, XK_w});
   ASSERT_TRUE(waitFor([&] { return pressed.size() == 2; }));
   platform->connection().removeHandler(&counter);
+}
+
+// W is grabbed where the layout types it, in any group, or where it sits on a US keyboard when
+// no group has it; the grabs follow each layout change. Key codes are those of Xvfb's evdev
+// map: 25 is W on a US keyboard, 52 is W on a French one.
+TEST_F(HotKeysTest, FollowsTheKeyboardLayout) {
+  struct Layout {
+    const char* name;
+    int group;
+    unsigned key;       // types W, or sits where W does on a US keyboard
+    unsigned otherKey;  // types no W now
+  };
+  const Layout layouts[] = {
+      {"ru", 0, 25, 52}, {"fr", 0, 52, 25}, {"us,ru", 1, 25, 52}, {"us", 0, 25, 52}};
+  Display* d = probe->display();
+  const unsigned super = keycode(XK_Super_L);
+  const unsigned alt = keycode(XK_Alt_L);
+  auto chord = [&](unsigned key) {
+    probe->batch([&](Display* d) {
+      for (unsigned k : {super, alt, key}) XTestFakeKeyEvent(d, k, True, CurrentTime);
+      for (unsigned k : {key, alt, super}) XTestFakeKeyEvent(d, k, False, CurrentTime);
+    });
+  };
+  auto grabbedByTheBackend = [&](unsigned key) {
+    X11ErrorTrap trap(d);
+    XGrabKey(d, key, Mod4Mask | Mod1Mask, probe->root(), False, GrabModeAsync, GrabModeAsync);
+    const bool taken = trap.finish() == BadAccess;
+    XUngrabKey(d, key, Mod4Mask | Mod1Mask, probe->root());
+    return taken;
+  };
+  std::optional<HotKeyRef> ref;
+  for (const Layout& layout : layouts) {
+    ChildProcess setxkbmap({"/usr/bin/setxkbmap", "-display", server->display(), layout.name});
+    ASSERT_EQ(setxkbmap.waitExit(std::chrono::seconds(10)), 0) << layout.name;
+    if (!ref) {
+      const HotKeyRegistration reg = registerSummon();  // registered under the first layout
+      ASSERT_EQ(reg.status, 0) << layout.name;
+      ref = reg.ref;
+    }
+    ASSERT_TRUE(waitFor([&] { return grabbedByTheBackend(layout.key); })) << layout.name;
+    XkbLockGroup(d, XkbUseCoreKbd, layout.group);
+    probe->sync();
+    const std::size_t before = pressed.size();
+    chord(layout.key);
+    ASSERT_TRUE(waitFor([&] { return pressed.size() == before + 1; })) << layout.name;
+    chord(layout.otherKey);
+    settle();
+    EXPECT_EQ(pressed.size(), before + 1) << layout.name;
+  }
+  XkbLockGroup(d, XkbUseCoreKbd, 0);
 }
 
 TEST_F(HotKeysTest, UnknownKeyCodeIsRefused) {
