@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <cmath>
@@ -376,6 +377,153 @@ TEST_F(HelperOnDesktop, RefusedHotKeyIsLoggedAndHoldingTheButtonStillWorks) {
   pointAtTool(0, arcTool(0, 2));
   probe->release(Button3);
   ASSERT_TRUE(waitCmd("cut"));
+}
+
+// Opened off the screen's centre, at (500, 300), so a wrong vertical flip shows. Without a
+// compositor the window's shape is the painted pixels; the clicks land where nothing is painted.
+TEST_F(HelperOnDesktop, TheHotKeyWheelTakesEveryClickInItsSquareAndNothingOfItReachesTheDesk) {
+  launch();
+  struct Click {
+    std::vector<Pixel> path;  // where the pointer goes first
+    unsigned button;
+    Pixel at;
+    const char* fired;  // null: closed without a pick
+  };
+  const Click clicks[] = {
+      {{}, Button1, {500, 192}, "paste"},          // between the ring and the tool cells
+      {{}, Button1, {295, 115}, "only"},           // the square's corner
+      {{{500, 235}}, Button1, {622, 256}, "cut"},  // past the arc's end: the nearer tool
+      {{}, Button2, {705, 505}, nullptr},          // the opposite corner
+  };
+  int opened = 0;
+  int closed = 0;
+  for (const Click& c : clicks) {
+    probe->moveTo(500, 300);
+    probe->chord({XK_Super_L, XK_Alt_L, XK_w});
+    ASSERT_TRUE(waitLogged("wheel opened by hotkey at 500,300", ++opened)) << log();
+    for (const Pixel& p : c.path) probe->moveTo(p.x, p.y);
+    probe->click(c.button, c.at.x, c.at.y);
+    if (c.fired) {
+      ASSERT_TRUE(waitCmd(c.fired)) << c.at.x << "," << c.at.y << "\n" << log();
+    } else {
+      ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+    }
+    ASSERT_TRUE(until([&] { return !overlayMapped(); }));
+  }
+  // Escape held a while: its release is the helper's too.
+  probe->moveTo(500, 300);
+  probe->chord({XK_Super_L, XK_Alt_L, XK_w});
+  ASSERT_TRUE(waitLogged("wheel opened by hotkey at 500,300", ++opened)) << log();
+  probe->keyDown(XK_Escape);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+  probe->keyUp(XK_Escape);
+  // A fence: a click outside any wheel reaches the desk, and everything before it has too.
+  probe->click(Button1, 100, 100);
+  ASSERT_TRUE(until([&] { return buttonsOnDesk().size() == 2; }));
+  EXPECT_EQ(buttonsOnDesk()[0].xRoot, 100);
+  for (const ProbeEvent& e : probe->events) {
+    if (e.type != KeyPress && e.type != KeyRelease) continue;
+    EXPECT_NE(e.detail, XKeysymToKeycode(probe->display(), XK_w));
+    EXPECT_NE(e.detail, XKeysymToKeycode(probe->display(), XK_Escape));
+  }
+}
+
+// A short click at (300, 600) and at once a hold at (640, 400): the pick fires, and the click,
+// overtaken by the new press before it could go out, is dropped, not sent after the pick (which
+// would also take the pointer back to it).
+TEST_F(HelperOnDesktop, AShortClickThenAnImmediateHoldAndPickNeverClicksLate) {
+  launch();
+  probe->batch([](Display* d) {
+    XTestFakeMotionEvent(d, -1, 300, 600, CurrentTime);
+    XTestFakeButtonEvent(d, 3, True, CurrentTime);
+    XTestFakeButtonEvent(d, 3, False, CurrentTime);
+    XTestFakeMotionEvent(d, -1, 640, 400, CurrentTime);
+    XTestFakeButtonEvent(d, 3, True, CurrentTime);
+  });
+  ASSERT_TRUE(waitLogged("wheel shown at 640,400")) << log();
+  probe->moveTo(640, 265);  // Paste, straight up
+  probe->release(Button3);
+  ASSERT_TRUE(waitCmd("paste")) << log();
+  probe->click(Button3, 100, 100);  // a fence
+  ASSERT_TRUE(until([&] {
+    return !buttonsOnDesk().empty() && buttonsOnDesk().back().xRoot == 100 &&
+           buttonsOnDesk().back().type == ButtonRelease;
+  }));
+  EXPECT_EQ(buttonsOnDesk().size(), 2u);
+}
+
+// The press made before a hot-key opening and released during it is spent: closing a later
+// hot-key wheel with a right press clicks nowhere (a long hold keeps the timer out of it).
+TEST_F(HelperOnDesktop, APressSpentOnAHotKeyOpeningIsNeverClickedLater) {
+  launch("HOLD|5000\nSIZE|100\nSEG|A|#ff0000\nTOOL|t|tool\n");
+  probe->moveTo(350, 500);
+  probe->press(Button3);
+  probe->chord({XK_Super_L, XK_Alt_L, XK_w});
+  ASSERT_TRUE(waitLogged("wheel opened by hotkey at 350,500")) << log();
+  probe->release(Button3);
+  ASSERT_TRUE(until([&] { return !overlayMapped(); }));
+  probe->moveTo(600, 300);
+  probe->chord({XK_Super_L, XK_Alt_L, XK_w});
+  ASSERT_TRUE(waitLogged("wheel opened by hotkey at 600,300")) << log();
+  probe->click(Button3, 600, 300);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick")) << log();
+  probe->click(Button3, 100, 100);  // a fence: a short click comes back after anything earlier
+  ASSERT_TRUE(until(
+      [&] { return !buttonsOnDesk().empty() && buttonsOnDesk().back().type == ButtonRelease; }));
+  ASSERT_EQ(buttonsOnDesk().size(), 2u);
+  EXPECT_EQ(buttonsOnDesk()[0].xRoot, 100);
+}
+
+// Under a window manager, Alt with the right button is its own (openbox resizes with it);
+// a plain right click still goes through the helper to the window.
+TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReachesTheWindow) {
+  if (access("/usr/bin/openbox", X_OK) != 0) GTEST_SKIP() << "no openbox";
+  launch();
+  // Mapped before openbox starts, which then takes it under its management.
+  const Window app = probe->createWindow(300, 200, 200, 150, 0x806040, false);
+  ChildProcess openbox({"/usr/bin/openbox", "--config-file", "/etc/xdg/openbox/rc.xml"},
+                       {"DISPLAY=" + server->display(), "HOME=" + dir.path()});
+  auto parent = [&] {
+    Window root = 0;
+    Window up = 0;
+    Window* children = nullptr;
+    unsigned n = 0;
+    XQueryTree(probe->display(), app, &root, &up, &children, &n);
+    if (children) XFree(children);
+    return up;
+  };
+  // Framed and placed: the frame sits at the window's old place, under its title bar.
+  Window child = 0;
+  int x = 0;
+  int y = 0;
+  ASSERT_TRUE(until([&] {
+    XTranslateCoordinates(probe->display(), app, probe->root(), 0, 0, &x, &y, &child);
+    return parent() != probe->root() && y > 200;
+  })) << openbox.stderrText();
+  XLowerWindow(probe->display(), desk);  // the frame above the desk, as on a desktop
+  auto width = [&] {
+    XWindowAttributes a{};
+    XGetWindowAttributes(probe->display(), app, &a);
+    return a.width;
+  };
+  // Near the bottom right corner, which openbox then drags.
+  XTranslateCoordinates(probe->display(), app, probe->root(), 180, 130, &x, &y, &child);
+  probe->keyDown(XK_Alt_L);
+  probe->moveTo(x, y);
+  probe->press(Button3);
+  // Openbox takes up a drag in its own time: keep dragging until the window grows.
+  bool resized = false;
+  for (int step = 1; step <= 40 && !resized; ++step) {
+    probe->moveTo(x + 5 * step, y + 3 * step);
+    resized = until([&] { return width() > 250; }, std::chrono::milliseconds(100));
+  }
+  probe->release(Button3);
+  probe->keyUp(XK_Alt_L);
+  ASSERT_TRUE(resized) << "openbox did not resize";
+
+  probe->click(Button3, x, y);
+  ASSERT_TRUE(until([&] { return probe->count(ButtonRelease, app) == 1; }));
+  EXPECT_EQ(probe->count(ButtonPress, app), 1);
 }
 
 TEST_F(HelperOnDesktop, OutlivesItsXServerAndStillServesTheFileProtocol) {
