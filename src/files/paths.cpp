@@ -71,43 +71,116 @@ bool readRegularFile(const std::string& path, std::string& out) {
   return true;
 }
 
-bool removeAt(int parentFd, const char* name);
+enum class Unlinked { kDone, kFailed, kFolder };
 
-// Empties the directory `name` under `parentFd` and removes it. O_NOFOLLOW keeps the walk inside
-// the tree: a symbolic link is unlinked, never descended into.
-bool removeDirectoryAt(int parentFd, const char* name) {
-  const int fd =
-      ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  DIR* d = ::fdopendir(fd);
-  if (d == nullptr) {
-    ::close(fd);
-    return false;
-  }
-  // Names are gathered before anything is deleted, as deleting while reading may skip entries.
-  // Another pass runs only after one that removed everything it saw, to catch entries that
-  // appeared meanwhile; a subtree that resists is never retried, which keeps the walk linear.
-  for (int pass = 0; pass < 4; ++pass) {
-    std::vector<std::string> entries;
-    ::rewinddir(d);
-    while (const dirent* e = ::readdir(d)) {
-      const std::string_view entry = e->d_name;
-      if (entry != "." && entry != "..") entries.emplace_back(entry);
-    }
-    if (entries.empty()) break;
-    bool all = true;
-    for (const std::string& entry : entries) all = removeAt(::dirfd(d), entry.c_str()) && all;
-    if (!all) break;
-  }
-  ::closedir(d);
-  return ::unlinkat(parentFd, name, AT_REMOVEDIR) == 0;
+// Deletes anything but a folder, a symbolic link to one included; gone already counts as done.
+Unlinked unlinkEntry(int parentFd, const char* name) {
+  if (::unlinkat(parentFd, name, 0) == 0) return Unlinked::kDone;
+  // Linux answers EISDIR for a folder, other systems EPERM.
+  if (errno == EISDIR || errno == EPERM) return Unlinked::kFolder;
+  return errno == ENOENT ? Unlinked::kDone : Unlinked::kFailed;
 }
 
-bool removeAt(int parentFd, const char* name) {
-  if (::unlinkat(parentFd, name, 0) == 0) return true;
-  // Linux answers EISDIR for a directory, other systems EPERM.
-  if (errno == EISDIR || errno == EPERM) return removeDirectoryAt(parentFd, name);
-  return errno == ENOENT;
+// O_NOFOLLOW keeps the walk inside the tree: a link is unlinked, never descended into.
+int openFolder(int parentFd, const char* name, struct stat& st) {
+  const int fd =
+      ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0 && ::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Every name in the folder open at `fd` but "." and "..", gathered before anything is deleted,
+// as deleting while reading may skip entries. False when the folder cannot be read.
+bool listEntries(int fd, std::vector<std::string>& out) {
+  const int own = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  DIR* d = own < 0 ? nullptr : ::fdopendir(own);
+  if (d == nullptr) {
+    if (own >= 0) ::close(own);
+    return false;
+  }
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view entry = e->d_name;
+    if (entry != "." && entry != "..") out.emplace_back(entry);
+  }
+  ::closedir(d);
+  return true;
+}
+
+// A folder on the way down: its name in its parent, its identity, and the names still to go.
+struct Level {
+  std::string name;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::vector<std::string> entries;
+  int passes = 1;
+  bool complete = true;  // everything seen in it so far is gone
+};
+
+// Another pass over a folder runs only after one that removed everything it saw, to catch
+// entries that appeared meanwhile; a subtree that resists is never retried, which keeps the
+// walk linear.
+constexpr int kPasses = 4;
+
+// Removes `path` with everything in it, without recursion: the levels on the way down live on
+// the heap and only the folder at hand is open, so no depth exhausts the stack or the
+// descriptors. The way back up goes through "..", which must be the folder the walk came down
+// from; a tree moved away meanwhile is left as it is.
+bool removeTree(const char* path) {
+  const Unlinked first = unlinkEntry(AT_FDCWD, path);
+  if (first != Unlinked::kFolder) return first == Unlinked::kDone;
+  struct stat st;
+  int fd = openFolder(AT_FDCWD, path, st);
+  if (fd < 0) return false;
+  std::vector<Level> levels(1);
+  levels[0].dev = st.st_dev;
+  levels[0].ino = st.st_ino;
+  levels[0].complete = listEntries(fd, levels[0].entries);
+  for (;;) {
+    Level& top = levels.back();
+    if (!top.entries.empty()) {
+      std::string name = std::move(top.entries.back());
+      top.entries.pop_back();
+      const Unlinked u = unlinkEntry(fd, name.c_str());
+      if (u == Unlinked::kFailed) top.complete = false;
+      if (u != Unlinked::kFolder) continue;
+      const int child = openFolder(fd, name.c_str(), st);
+      if (child < 0) {
+        top.complete = top.complete && errno == ENOENT;
+        continue;
+      }
+      ::close(fd);
+      fd = child;
+      Level& down = levels.emplace_back();
+      down.name = std::move(name);
+      down.dev = st.st_dev;
+      down.ino = st.st_ino;
+      down.complete = listEntries(fd, down.entries);
+      continue;
+    }
+    if (top.complete && top.passes < kPasses) {
+      ++top.passes;
+      top.complete = listEntries(fd, top.entries);
+      if (!top.entries.empty()) continue;
+    }
+    if (levels.size() == 1) break;
+    const std::string name = std::move(top.name);
+    levels.pop_back();
+    const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    ::close(fd);
+    fd = parent;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_dev != levels.back().dev ||
+        st.st_ino != levels.back().ino) {
+      if (fd >= 0) ::close(fd);
+      return false;
+    }
+    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+      levels.back().complete = false;
+  }
+  ::close(fd);
+  return ::unlinkat(AT_FDCWD, path, AT_REMOVEDIR) == 0;
 }
 
 }  // namespace
@@ -154,7 +227,7 @@ double Paths::mtime(std::string_view name) const {
 }
 
 void Paths::remove(std::string_view name) const {
-  removeAt(AT_FDCWD, join(name).c_str());
+  removeTree(join(name).c_str());
 }
 
 bool Paths::exists(std::string_view name) const {

@@ -22,7 +22,8 @@ class Paths {
   bool write(std::string_view name, std::string_view text) const;
   // Modification time in seconds since 1970 with its fraction; 0 when it cannot be read.
   double mtime(std::string_view name) const;
-  // Deletes the file (or folder, with its content); every error is ignored.
+  // Deletes the file (or folder, with its content at any depth, never following a link);
+  // every error is ignored.
   void remove(std::string_view name) const;
   // Whether anything exists at the name.
   bool exists(std::string_view name) const;

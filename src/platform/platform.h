@@ -151,6 +151,22 @@ struct HotKeyRegistration {
   std::optional<HotKeyRef> ref;
 };
 
+// ---- work-directory lock ----------------------------------------------------
+
+// The advisory lock that marks the helper serving a work directory: held from start-up until
+// the process ends, and given up only by the process ending.
+struct WorkDirLock {
+  enum class State {
+    kAcquired,     // this process holds it
+    kHeld,         // another process holds it
+    kUnavailable,  // it cannot be had here (no usable lock file, or no locks on the file system)
+  };
+  State state = State::kUnavailable;
+  // The holding process when kHeld; 0 or below when the system does not say which.
+  std::int32_t holder = 0;
+  bool operator==(const WorkDirLock&) const = default;
+};
+
 // ---- the platform ----------------------------------------------------------
 
 class Platform {
@@ -160,13 +176,17 @@ class Platform {
   // Process and clock.
   virtual std::int32_t processId() = 0;
   virtual double now() = 0;  // wall-clock seconds since 1970, with the fraction
-  // 0 when a signal could be sent to the process, non-zero otherwise.
-  virtual int signalProbe(std::int32_t pid) = 0;
   virtual void terminate(std::int32_t pid) = 0;
-  // True when `pid` runs the same executable as this process.
-  virtual bool isSameProgram(std::int32_t pid) = 0;
   virtual void writeStandardError(const std::string& bytes) = 0;
   [[noreturn]] virtual void exitProcess(int status) = 0;
+
+  // The work-directory lock on `lockFile`, tried once without waiting.
+  virtual WorkDirLock lockWorkDirectory(const std::string& lockFile) = 0;
+  // After kHeld: waits up to `seconds`, without spinning, for the lock to come free, and takes
+  // it then (kAcquired); otherwise tells who holds it now.
+  virtual WorkDirLock awaitWorkDirectoryLock(double seconds) = 0;
+  // After kHeld: takes the lock as soon as it comes free, in the background; returns at once.
+  virtual void takeWorkDirectoryLockWhenFree() = 0;
 
   // Application and main loop. `run` does not return in normal operation.
   virtual void setAccessoryActivationPolicy() = 0;

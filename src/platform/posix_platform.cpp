@@ -1,10 +1,8 @@
 #include "platform/posix_platform.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,25 +19,20 @@ double PosixPlatform::now() {
   return std::chrono::duration<double>(since).count();
 }
 
-int PosixPlatform::signalProbe(std::int32_t pid) {
-  return ::kill(pid, 0) == 0 ? 0 : errno;
-}
-
 void PosixPlatform::terminate(std::int32_t pid) {
   ::kill(pid, SIGTERM);
 }
 
-bool runsSameExecutable(std::int32_t pid) {
-  if (pid <= 0) return false;
-  struct stat self {};
-  struct stat other {};
-  const std::string path = "/proc/" + std::to_string(pid) + "/exe";
-  if (::stat("/proc/self/exe", &self) != 0 || ::stat(path.c_str(), &other) != 0) return false;
-  return self.st_dev == other.st_dev && self.st_ino == other.st_ino;
+WorkDirLock PosixPlatform::lockWorkDirectory(const std::string& lockFile) {
+  return workDirLock_.lock(lockFile);
 }
 
-bool PosixPlatform::isSameProgram(std::int32_t pid) {
-  return runsSameExecutable(pid);
+WorkDirLock PosixPlatform::awaitWorkDirectoryLock(double seconds) {
+  return workDirLock_.await(seconds);
+}
+
+void PosixPlatform::takeWorkDirectoryLockWhenFree() {
+  workDirLock_.takeWhenFree();
 }
 
 void PosixPlatform::writeStandardError(const std::string& bytes) {

@@ -3,6 +3,7 @@
 
 #include "platform/glib_loop.h"
 #include "platform/platform.h"
+#include "platform/work_dir_lock.h"
 
 namespace nimbra {
 
@@ -10,11 +11,13 @@ class PosixPlatform : public Platform {
  public:
   std::int32_t processId() override;
   double now() override;
-  int signalProbe(std::int32_t pid) override;
   void terminate(std::int32_t pid) override;
-  bool isSameProgram(std::int32_t pid) override;
   void writeStandardError(const std::string& bytes) override;
   [[noreturn]] void exitProcess(int status) override;
+
+  WorkDirLock lockWorkDirectory(const std::string& lockFile) override;
+  WorkDirLock awaitWorkDirectoryLock(double seconds) override;
+  void takeWorkDirectoryLockWhenFree() override;
 
   void run() override;
   TimerId scheduleRepeating(double seconds, std::function<void()> fire) override;
@@ -26,9 +29,7 @@ class PosixPlatform : public Platform {
 
  private:
   GlibLoop loop_;
+  WorkDirLocker workDirLock_;
 };
-
-// Whether /proc/PID/exe is the same file as /proc/self/exe (same device and inode).
-bool runsSameExecutable(std::int32_t pid);
 
 }  // namespace nimbra

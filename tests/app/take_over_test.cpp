@@ -1,5 +1,5 @@
-// Take-over at start-up: yield to a healthy helper, end a wedged one, and never act on a
-// process that is not a nimbra-wheel helper.
+// Take-over at start-up: the helper holding the work directory's lock is the one serving it;
+// yield to it when healthy, end it when wedged, and never act on a record alone.
 #include <gtest/gtest.h>
 
 #include "app/heartbeat.h"
@@ -9,75 +9,121 @@
 namespace nimbra::testing {
 namespace {
 
+using State = WorkDirLock::State;
+
 class TakeOver : public HelperTest {
  protected:
-  static constexpr std::int32_t kOther = 777;
+  static constexpr std::int32_t kHolder = 777;
   TakeOver() {
     process().platform = &fake;
     process().paths.emplace(dir.path());
-    fake.probeResults[kOther] = 0;
-    fake.helperPids.insert(kOther);
+    fake.lock = {State::kHeld, kHolder};
   }
-  std::int64_t nowMs() const { return toEpochMs(fake.clock); }
+  std::string recordAged(std::int64_t ageMs, std::int32_t pid = kHolder) const {
+    return formatHeartbeat(pid, toEpochMs(fake.clock) - ageMs);
+  }
   bool decide(const std::string& record) {
     writeFile(dir.file("pid.txt"), record);
     return takeOverIfNeeded();
   }
-  std::string recordAged(std::int64_t ageMs) const {
-    return formatHeartbeat(kOther, nowMs() - ageMs);
+  // Writes `record` into pid.txt `seconds` from now, as a helper's tick would.
+  void recordLater(double seconds, std::function<std::string()> record) {
+    fake.scheduleOnce(seconds, [this, record] { writeFile(dir.file("pid.txt"), record()); });
   }
+  double since(double start) const { return fake.clock - start; }
+  const std::string healthy = "healthy helper already running (pid 777) \u2014 exiting";
+  const std::string wedged = "wedged helper pid 777 \u2014 terminating it";
 };
 
-TEST_F(TakeOver, YieldsToAHealthyHelper) {
-  EXPECT_FALSE(decide(recordAged(1000)));
-  EXPECT_TRUE(logged("healthy helper already running (pid 777) \u2014 exiting"));
+TEST_F(TakeOver, CarriesOnQuietlyWhenItGetsTheLockWhateverTheRecordSays) {
+  fake.lock = {State::kAcquired, 0};
+  for (const auto& record : {recordAged(10), recordAged(60000), std::string("garbage")})
+    EXPECT_TRUE(decide(record));
+  EXPECT_EQ(fake.lockFile, dir.file("helper.lock"));
   EXPECT_TRUE(fake.terminated.empty());
-  EXPECT_FALSE(decide(recordAged(4999)));
-  EXPECT_FALSE(decide(recordAged(-60000))) << "a stamp in the future is healthy";
+  EXPECT_FALSE(exists("log.txt"));
 }
 
-TEST_F(TakeOver, TerminatesAWedgedHelperAndCarriesOn) {
+TEST_F(TakeOver, CarriesOnWithoutActingOnTheRecordWhenTheLockIsUnavailable) {
+  fake.lock = {State::kUnavailable, 0};
+  EXPECT_TRUE(decide(recordAged(10)));
+  EXPECT_TRUE(decide(recordAged(60000)));
+  EXPECT_TRUE(fake.terminated.empty());
+  EXPECT_EQ(logMessages(), std::vector<std::string>(
+                               2, "work directory lock unavailable \u2014 carrying on without it"));
+}
+
+TEST_F(TakeOver, YieldsAtOnceToAHolderWhoseRecordIsFresh) {
+  for (const auto& record :
+       {recordAged(1000), recordAged(4999), " \t" + recordAged(-60000) + "\r\n"})
+    EXPECT_FALSE(decide(record)) << record;
+  EXPECT_EQ(countLogged(healthy), 3);
+  EXPECT_TRUE(fake.terminated.empty());
+  EXPECT_TRUE(fake.lockWaits.empty());
+}
+
+TEST_F(TakeOver, EndsAHolderWhoseRecordIsStaleAndTakesTheLockOnceItIsGone) {
   EXPECT_TRUE(decide(recordAged(5000)));
-  EXPECT_TRUE(logged("wedged helper pid 777 \u2014 terminating it"));
-  EXPECT_EQ(fake.terminated, std::vector<std::int32_t>{kOther});
+  EXPECT_TRUE(decide("777|-9223372036854775808")) << "an age beyond 64 bits is stale";
+  EXPECT_EQ(countLogged(wedged), 2);
+  EXPECT_EQ(fake.terminated, (std::vector<std::int32_t>{kHolder, kHolder}));
+  EXPECT_TRUE(fake.lockTakenWhenFree);
+  EXPECT_TRUE(fake.lockWaits.empty());
 }
 
-TEST_F(TakeOver, CarriesOnQuietlyWhenNobodyServes) {
+// Records that do not name the holder: it has not written its first heartbeat, or is stopping
+// and removed it, or the record is someone else's.
+struct Foreign {
+  const char* name;
+  const char* record;
+};
+
+class TakeOverWithoutTheHoldersRecord : public TakeOver,
+                                        public ::testing::WithParamInterface<Foreign> {};
+
+TEST_P(TakeOverWithoutTheHoldersRecord, CarriesOnQuietlyWhenTheLockComesFreeWithinTheWait) {
+  const double start = fake.clock;
+  fake.lockFreedAt = start + 0.65;
+  EXPECT_TRUE(decide(GetParam().record));
+  EXPECT_NEAR(since(start), 0.65, 1e-6);
+  EXPECT_TRUE(fake.terminated.empty());
+  EXPECT_FALSE(exists("log.txt"));
+}
+
+TEST_P(TakeOverWithoutTheHoldersRecord, YieldsToTheHolderAfterASecondAndAHalf) {
+  EXPECT_FALSE(decide(GetParam().record));
+  EXPECT_EQ(fake.lockWaits, std::vector<double>(15, 0.1)) << "waits without spinning";
+  EXPECT_EQ(logMessages(), std::vector<std::string>{healthy});
+  EXPECT_TRUE(fake.terminated.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, TakeOverWithoutTheHoldersRecord,
+    ::testing::Values(Foreign{"None", ""}, Foreign{"Garbage", "garbage"},
+                      Foreign{"ThreeFields", "777|1|2"}, Foreign{"SpaceInside", "777 |1"},
+                      Foreign{"AnotherProcess", "888|1"}, Foreign{"OwnProcess", "4242|1"},
+                      Foreign{"ProcessGroup", "0|1"}, Foreign{"Everyone", "-1|1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TakeOver, DecidesByTheHoldersFirstRecordWhenItAppearsDuringTheWait) {
+  const double start = fake.clock;
+  recordLater(0.95, [&] { return recordAged(0); });
+  EXPECT_FALSE(decide(""));
+  EXPECT_NEAR(since(start), 1.0, 1e-6);
+  recordLater(0.3, [&] { return recordAged(6000); });
   EXPECT_TRUE(decide(""));
-  EXPECT_TRUE(decide("garbage"));
-  EXPECT_TRUE(decide("777|1|2"));
-  EXPECT_TRUE(decide("777"));
-  EXPECT_TRUE(decide("777 |" + std::to_string(nowMs())));
-  EXPECT_TRUE(decide(formatHeartbeat(4242, nowMs())));   // our own id
-  EXPECT_TRUE(decide(formatHeartbeat(31337, nowMs())));  // no such process
-  EXPECT_TRUE(fake.terminated.empty());
-  EXPECT_FALSE(exists("log.txt"));
-  EXPECT_TRUE(exists("pid.txt")) << "the record is left in place";
+  EXPECT_EQ(logMessages(), (std::vector<std::string>{healthy, wedged}));
 }
 
-TEST_F(TakeOver, ReadsARecordWithSpaceAndLineEndsAroundIt) {
-  EXPECT_FALSE(decide(" \t" + recordAged(10) + "\r\n"));
-}
-
-TEST_F(TakeOver, NeverProbesOrSignalsProcessGroupsOrEveryone) {
-  for (const char* pid : {"0", "-1", "-777"}) {
-    EXPECT_TRUE(decide(std::string(pid) + "|0"));
-  }
-  EXPECT_TRUE(fake.probed.empty());
-  EXPECT_TRUE(fake.terminated.empty());
-}
-
-TEST_F(TakeOver, PassesOverAProcessThatIsNotAHelper) {
-  fake.helperPids.clear();
-  EXPECT_TRUE(decide(recordAged(1000)));
-  EXPECT_TRUE(decide(recordAged(100000)));
-  EXPECT_TRUE(fake.terminated.empty());
-  EXPECT_FALSE(exists("log.txt"));
-}
-
-TEST_F(TakeOver, TreatsAnAgeBeyondSixtyFourBitsAsStale) {
-  EXPECT_TRUE(decide("777|-9223372036854775808"));
-  EXPECT_EQ(fake.terminated.size(), 1u);
+TEST_F(TakeOver, FollowsTheLockToANewHolderAndNeverSignalsAnUnknownOne) {
+  fake.lock = {State::kHeld, 0};  // the system does not say who holds it
+  EXPECT_FALSE(decide("0|1"));
+  EXPECT_TRUE(logged("healthy helper already running (pid 0) \u2014 exiting"));
+  fake.scheduleOnce(0.5, [&] { fake.lock.holder = 999; });
+  recordLater(0.8, [&] { return recordAged(9000, 999); });
+  EXPECT_TRUE(decide(recordAged(0)));
+  EXPECT_TRUE(logged("wedged helper pid 999 \u2014 terminating it"));
+  EXPECT_EQ(fake.terminated, std::vector<std::int32_t>{999});
 }
 
 TEST(Heartbeat, ParsesOnlyWholeRecordsWithinTheirFieldWidths) {

@@ -33,6 +33,11 @@ const char* const kWorkedExample =
 
 const std::vector<std::string> kNoDisplay{"DISPLAY", "WAYLAND_DISPLAY"};
 
+std::int64_t nowMs() {
+  return toEpochMs(
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
 std::vector<std::string> messagesOf(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -60,11 +65,23 @@ class Helper : public ::testing::Test {
       if (x == m) return true;
     return false;
   }
+  // A "healthy helper" or "wedged helper" line.
+  bool loggedTakeOver() const {
+    for (const auto& m : messages())
+      if (m.starts_with("healthy helper") || m.starts_with("wedged helper")) return true;
+    return false;
+  }
   bool waitLogged(const std::string& m, std::chrono::milliseconds d = 5s) {
     return eventually([&] { return logged(m); }, d);
   }
   bool waitHeartbeat() {
     return eventually([&] { return parseHeartbeat(file("pid.txt")).has_value(); }, 5s);
+  }
+  bool waitHeartbeatOf(const ChildProcess& helper) {
+    return eventually([&] {
+      const auto r = parseHeartbeat(file("pid.txt"));
+      return r && r->pid == helper.pid();
+    });
   }
   void touchConfig(long long seconds) {
     const struct timeval t[2] = {{seconds, 0}, {seconds, 0}};
@@ -140,9 +157,7 @@ TEST_F(Helper, ServesTheWorkedExampleAndStopsOnRequest) {
   ASSERT_TRUE(waitHeartbeat());
   const auto first = parseHeartbeat(file("pid.txt"));
   EXPECT_EQ(first->pid, helper->pid());
-  const auto nowMs = toEpochMs(
-      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
-  EXPECT_LT(nowMs - first->stampMs, 2000);
+  EXPECT_LT(nowMs() - first->stampMs, 2000);
   EXPECT_TRUE(eventually([&] { return parseHeartbeat(file("pid.txt")) != first; }, 3s))
       << "the heartbeat is rewritten every second";
 
@@ -203,57 +218,39 @@ TEST_F(Helper, YieldsToAHealthyHelperAndLeavesItsStopRequestInPlace) {
   EXPECT_EQ(first->waitExit(5s), 0);
 }
 
-TEST_F(Helper, EndsAWedgedHelperAndTakesOver) {
-  auto first = launch();
-  ASSERT_TRUE(waitHeartbeat());
-  first->signal(SIGSTOP);
-  const auto stamp = parseHeartbeat(file("pid.txt"))->stampMs;
-  // Wait until the record is five seconds old, without sleeping longer than that.
-  ASSERT_TRUE(eventually(
-      [&] {
-        const double now =
-            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-                .count();
-        return toEpochMs(now) - stamp >= 5050;
-      },
-      10s));
-  auto second = launch();
-  ASSERT_TRUE(
-      waitLogged("wedged helper pid " + std::to_string(first->pid()) + " \u2014 terminating it"));
-  first->signal(SIGCONT);
-  EXPECT_EQ(first->waitExit(5s), -SIGTERM);
-  ASSERT_TRUE(eventually([&] { return parseHeartbeat(file("pid.txt")).value_or(HeartbeatRecord{}).pid == second->pid(); }));
-  stopAndExpectExit(*second);
-}
-
 TEST_F(Helper, CarriesOnQuietlyAfterAHelperThatWasKilled) {
   auto first = launch();
   ASSERT_TRUE(waitHeartbeat());
   first->signal(SIGKILL);
   first->waitExit(5s);
   auto second = launch();
-  ASSERT_TRUE(eventually([&] { return parseHeartbeat(file("pid.txt")).value_or(HeartbeatRecord{}).pid == second->pid(); }));
-  for (const auto& m : messages()) {
-    EXPECT_EQ(m.find("healthy helper"), std::string::npos);
-    EXPECT_EQ(m.find("wedged helper"), std::string::npos);
-  }
+  ASSERT_TRUE(waitHeartbeatOf(*second));
+  EXPECT_FALSE(loggedTakeOver());
   stopAndExpectExit(*second);
 }
 
-TEST_F(Helper, NeitherYieldsToNorSignalsAnUnrelatedProcessNamedInTheRecord) {
-  ChildProcess bystander({"/bin/sleep", "30"});
-  const auto nowMs = toEpochMs(
-      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
-  for (const std::int64_t stamp : {nowMs, nowMs - 60000}) {
-    writeFile(dir.file("pid.txt"), formatHeartbeat(bystander.pid(), stamp));
+// A record naming a live process that holds no lock on this folder: the same user's helper of
+// another folder, or any other process.
+class ForeignRecord : public Helper, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ForeignRecord, IsNeitherYieldedToNorSignalledFreshOrStale) {
+  TempDir other;
+  auto named = GetParam()
+                   ? launch(other.path())
+                   : std::make_unique<ChildProcess>(std::vector<std::string>{"/bin/sleep", "30"});
+  for (const std::int64_t stamp : {nowMs(), nowMs() - 60000}) {
+    writeFile(dir.file("pid.txt"), formatHeartbeat(named->pid(), stamp));
     auto helper = launch();
-    ASSERT_TRUE(waitLogged("hotkey Cmd+Alt+W REFUSED, status -1"));
-    EXPECT_TRUE(helper->running());
-    EXPECT_TRUE(bystander.running());
+    ASSERT_TRUE(waitHeartbeatOf(*helper));
     stopAndExpectExit(*helper);
-    ::unlink(dir.file("log.txt").c_str());
   }
+  EXPECT_TRUE(named->running());
+  EXPECT_FALSE(loggedTakeOver());
 }
+
+INSTANTIATE_TEST_SUITE_P(Processes, ForeignRecord, ::testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "AnotherFoldersHelper" : "AnUnrelatedProcess");
+});
 
 TEST_F(Helper, CarriesOnPastMalformedRecords) {
   for (const char* record : {"", "abc", "1|2|3", "0|0", "-1|0", " 1 | 2 "}) {

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "app/heartbeat.h"
@@ -64,7 +65,34 @@ TEST_F(Outside, FilesItCreatesAreReadableByAllAndWritableByItsOwnerOnlyEvenWithU
   ASSERT_TRUE(waitHeartbeatOf(*helper));
   EXPECT_EQ(modeOf(dir.file("pid.txt")), 0644u);
   EXPECT_EQ(modeOf(dir.file("log.txt")), 0644u);
+  EXPECT_EQ(modeOf(dir.file("helper.lock")), 0644u);
   stop(*helper);
+}
+
+// Nothing is ever locked through a name planted as helper.lock, and a FIFO there never blocks:
+// the helper carries on without the lock and says so.
+TEST_F(Outside, AHelperLockThatIsALinkOrAFifoIsNeverLockedThrough) {
+  const std::string victim = elsewhere.file("victim");
+  const std::string lock = dir.file("helper.lock");
+  writeFile(victim, "untouched");
+  const std::function<void()> plants[] = {
+      [&] { fs::create_symlink(victim, lock); },
+      [&] { fs::create_hard_link(victim, lock); },
+      [&] { ::mkfifo(lock.c_str(), 0644); },
+  };
+  for (const auto& plant : plants) {
+    plant();
+    auto helper = launch();
+    ASSERT_TRUE(waitHeartbeatOf(*helper));
+    EXPECT_EQ(lockHolderOf(victim), 0);
+    EXPECT_NE(readFile(dir.file("log.txt"))
+                  .find("] work directory lock unavailable \u2014 carrying on without it\n"),
+              std::string::npos);
+    stop(*helper);
+    fs::remove(lock);
+    fs::remove(dir.file("log.txt"));
+  }
+  EXPECT_EQ(readFile(victim), "untouched");
 }
 
 TEST_F(Outside, APidTxtLinkIsReplacedByTheHeartbeatAndItsTargetLeftAlone) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -306,6 +307,42 @@ TEST_F(PathsRemove, GivesUpQuicklyOnADeepFolderItCannotEmpty) {
   EXPECT_EQ(code, 0) << "remove kept retrying a folder it cannot empty";
   EXPECT_FALSE(fs::exists(tmp / "stop.txt/loose"));
   EXPECT_TRUE(fs::exists(deep + "/locked/file"));
+}
+
+// The fault: removal recursed once per folder level, so a stop.txt folder 19,000 deep overflowed
+// a 2 MiB stack (SIGSEGV) at start-up or on stop. Here a 64 KiB stack stands for it, as
+// removing folders costs milliseconds each on some disks.
+TEST_F(PathsRemove, DeletesAFolderThousandsDeepOnASmallStackWithFewDescriptors) {
+  int fd = ::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const char* name = "stop.txt";
+  for (int i = 0; i < 4000 && fd >= 0; ++i, name = "d") {
+    ::mkdirat(fd, name, 0755);
+    const int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  ASSERT_GE(fd, 0);
+  ::close(::openat(fd, "deepest", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  ::close(fd);
+  const int code = runInChild(
+      [&] {
+        const rlimit few{32, 32};
+        ::setrlimit(RLIMIT_NOFILE, &few);
+        pthread_attr_t small;
+        ::pthread_attr_init(&small);
+        ::pthread_attr_setstacksize(&small, 64 << 10);
+        auto run = +[](void* p) -> void* {
+          static_cast<const Paths*>(p)->remove("stop.txt");
+          return nullptr;
+        };
+        pthread_t thread;
+        if (::pthread_create(&thread, &small, run, &paths) != 0) return 2;
+        ::pthread_join(thread, nullptr);
+        return 0;
+      },
+      120);
+  EXPECT_EQ(code, 0) << "the removal crashed";
+  EXPECT_TRUE(tmp.names().empty());
 }
 
 TEST(PathsExists, SeesFilesAndFoldersButNotMissingNamesOrDanglingLinks) {

@@ -45,10 +45,21 @@ constexpr double kLongestDelay = std::numeric_limits<unsigned>::max() / 1000.0;
 FakePlatform::FakePlatform() = default;
 FakePlatform::~FakePlatform() = default;
 
-int FakePlatform::signalProbe(std::int32_t p) {
-  probed.push_back(p);
-  auto it = probeResults.find(p);
-  return it == probeResults.end() ? 3 /* ESRCH */ : it->second;
+WorkDirLock FakePlatform::lockWorkDirectory(const std::string& file) {
+  lockFile = file;
+  return lock;
+}
+
+WorkDirLock FakePlatform::awaitWorkDirectoryLock(double seconds) {
+  lockWaits.push_back(seconds);
+  if (lockFreedAt && *lockFreedAt <= clock + seconds) {
+    advance(std::max(0.0, *lockFreedAt - clock));
+    lockFreedAt.reset();
+    lock = WorkDirLock{WorkDirLock::State::kAcquired, 0};
+    return lock;
+  }
+  advance(seconds);
+  return lock;
 }
 
 TimerId FakePlatform::scheduleRepeating(double seconds, std::function<void()> fire) {

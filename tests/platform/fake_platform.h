@@ -7,7 +7,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -52,11 +51,14 @@ class FakePlatform : public Platform {
   // ---- Platform ----
   std::int32_t processId() override { return pid; }
   double now() override { return clock; }
-  int signalProbe(std::int32_t p) override;
   void terminate(std::int32_t p) override { terminated.push_back(p); }
-  bool isSameProgram(std::int32_t p) override { return helperPids.count(p) > 0; }
   void writeStandardError(const std::string& bytes) override { stderrWrites.push_back(bytes); }
   [[noreturn]] void exitProcess(int status) override { throw FakeExit{status}; }
+
+  WorkDirLock lockWorkDirectory(const std::string& file) override;
+  // Lets the virtual clock run (timers fire) until the holder lets go or `seconds` pass.
+  WorkDirLock awaitWorkDirectoryLock(double seconds) override;
+  void takeWorkDirectoryLockWhenFree() override { lockTakenWhenFree = true; }
 
   void setAccessoryActivationPolicy() override { accessory = true; }
   void run() override {}
@@ -100,12 +102,16 @@ class FakePlatform : public Platform {
   double screenHeight = 1000;
   Point pointer;                                 // bottom-left origin
   std::optional<Point> eventLocation = Point{};  // top-left; none: events cannot be made
-  std::map<std::int32_t, int> probeResults;      // pid -> kill(0) result; missing: no process
-  std::set<std::int32_t> helperPids;             // pids running this program
   std::vector<std::int32_t> terminated;
-  std::vector<std::int32_t> probed;
   std::vector<std::string> stderrWrites;
   bool accessory = false;
+
+  // The work-directory lock as the first try finds it, and when its holder lets go.
+  WorkDirLock lock{WorkDirLock::State::kAcquired, 0};
+  std::optional<double> lockFreedAt;  // virtual time
+  std::string lockFile;
+  std::vector<double> lockWaits;  // each wait asked for, in seconds
+  bool lockTakenWhenFree = false;
 
   FakeWindow* window = nullptr;
   ViewDelegate* view = nullptr;

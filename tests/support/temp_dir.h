@@ -23,5 +23,7 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
+// The process holding a write lock on the file, as F_GETLK tells it; 0 when none does.
+int lockHolderOf(const std::string& path);
 
 }  // namespace nimbra::testing
