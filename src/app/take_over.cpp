@@ -57,8 +57,7 @@ bool takeOverIfNeeded() {
   WorkDirLock lock = platform.lockWorkDirectory(p.paths->join(kLockFileName));
   if (lock.state == State::kUnavailable) {
     // Without the lock nobody can be told to serve this folder: a record alone may name any
-    // process, so it is never acted upon.
-    log("work directory lock unavailable \u2014 carrying on without it");
+    // process, so it is never acted upon. Nothing is logged: the log's messages are fixed.
     return true;
   }
   if (lock.state == State::kAcquired) return true;  // nobody serves, whatever pid.txt says

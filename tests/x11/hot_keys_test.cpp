@@ -62,7 +62,9 @@ TEST_F(HotKeysTest, TheFocusedWindowSeesNoHalfOfTheHotKeyWhateverComesUpFirst) {
     for (KeySym s : order) {
       probe->keyUp(s);
       // Handed back before the next key moves, as a person's fingers leave time for.
-      if (s != XK_w) ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, s) == 1; }));
+      if (s != XK_w) {
+        ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, s) == 1; }));
+      }
     }
     settle();
     EXPECT_EQ(pressed, std::vector<int>{1});
