@@ -513,9 +513,10 @@ TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReache
   probe->press(Button3);
   // Openbox takes up a drag in its own time: keep dragging until the window grows.
   bool resized = false;
-  for (int step = 1; step <= 40 && !resized; ++step) {
-    probe->moveTo(x + 5 * step, y + 3 * step);
-    resized = until([&] { return width() > 250; }, std::chrono::milliseconds(100));
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  for (int step = 1; !resized && std::chrono::steady_clock::now() < end; ++step) {
+    probe->moveTo(x + 2 * step, y + step);
+    resized = until([&] { return width() > 230; }, 100ms);
   }
   probe->release(Button3);
   probe->keyUp(XK_Alt_L);
