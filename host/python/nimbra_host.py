@@ -219,11 +219,13 @@ def _now_ms():
 
 
 def _alive(pid):
+    """The process runs and may be signalled by us (a zombie has ended)."""
     try:
         os.kill(pid, 0)
-        return True
     except OSError:
         return False
+    data, _ = _read(f"/proc/{pid}/stat")
+    return not data or data[data.rfind(b")") + 2:][:1] != b"Z"
 
 
 def _is_helper_process(pid):
@@ -364,7 +366,9 @@ def _spawn(binary, directory):
     """Starts the helper in a process group of its own (Ctrl+C in the host's terminal is the
     host's to handle) with default signal handling; its standard error goes to a pipe."""
     r, w = os.pipe()
+    # It writes nothing to standard output, and must not hold the host's output open.
     actions = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
+               (os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
                (os.POSIX_SPAWN_DUP2, w, 2)]
     spawn = os.posix_spawn if "/" in binary else os.posix_spawnp
     try:

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "nimbra/host.h"
+#include "work_dir.h"
 
 extern char** environ;
 
@@ -34,7 +35,9 @@ pid_t spawn_helper(const std::string& binary, const std::string& dir, int& stder
     throw StartError("pipe: " + std::string(std::strerror(errno)), -1, "");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  // It writes nothing to standard output, and must not hold the host's output open.
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   posix_spawnattr_t attr;
@@ -79,7 +82,12 @@ bool drain_pipe(int fd, std::string& text) {
 }
 
 bool process_alive(pid_t pid) {
-  return pid > 0 && ::kill(pid, 0) == 0;
+  if (pid <= 0 || ::kill(pid, 0) != 0) return false;
+  // A zombie has ended; only its parent has not collected it yet.
+  const std::optional<std::string> stat = read_regular("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t name_end = stat ? stat->rfind(')') : std::string::npos;
+  return name_end == std::string::npos || name_end + 2 >= stat->size() ||
+         (*stat)[name_end + 2] != 'Z';
 }
 
 bool is_helper_process(pid_t pid) {

@@ -19,7 +19,7 @@ pid_t spawn_helper(const std::string& binary, const std::string& dir, int& stder
 // Appends what the pipe holds now to `text`; false once the writer has closed it.
 bool drain_pipe(int fd, std::string& text);
 
-// The process exists and may be signalled by us (a zombie of our own still counts).
+// The process runs and may be signalled by us (a zombie has ended).
 bool process_alive(pid_t pid);
 
 // The process runs a program named nimbra-wheel, so a recycled process id is never signalled.
