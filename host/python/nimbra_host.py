@@ -150,8 +150,8 @@ def _check_command(command, item):
 
 # --- the work directory ------------------------------------------------------------------
 
-def _read(path):
-    """The content of a regular file, or None."""
+def _read(path, start=0):
+    """The content of a regular file from byte start on, and its attributes; or None, None."""
     try:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY)
     except OSError:
@@ -160,6 +160,7 @@ def _read(path):
         st = os.fstat(fd)
         if not stat.S_ISREG(st.st_mode):
             return None, None
+        os.lseek(fd, start, os.SEEK_SET)
         chunks = []
         while chunk := os.read(fd, 65536):
             chunks.append(chunk)
@@ -553,9 +554,9 @@ def start(directory, wheel, helper=None, timeout=5.0):
                                          f"{directory}", 0, message)
                     time.sleep(_POLL_PERIOD)
                 return Helper(directory, None, watch)
-            log, _ = _read(log_path)
+            log, _ = _read(log_path, log_start)
             record = _heartbeat(directory)
-            if (log and started in log[log_start:]) or (record and record[0] == pid):
+            if (log and started in log) or (record and record[0] == pid):
                 return Helper(directory, pid, watch)
             if time.monotonic() >= deadline:
                 os.kill(pid, signal.SIGKILL)

@@ -28,13 +28,6 @@ off_t fileSize(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
 }
 
-// The log's lines appended since `offset`.
-std::string readFrom(const std::string& path, off_t offset) {
-  std::optional<std::string> text = read_regular(path);
-  if (!text || static_cast<std::size_t>(offset) > text->size()) return {};
-  return text->substr(static_cast<std::size_t>(offset));
-}
-
 std::string trimmed(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   return s;
@@ -200,7 +193,7 @@ Helper start(const std::string& dir, const Wheel& wheel, const Options& options)
       return Helper(std::move(state));
     }
     const std::optional<Heartbeat> record = read_heartbeat(dir);
-    if (readFrom(logPath, logStart).find(serving) != std::string::npos ||
+    if (read_regular(logPath, nullptr, logStart).value_or("").find(serving) != std::string::npos ||
         (record && record->pid == pid)) {
       break;
     }

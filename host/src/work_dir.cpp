@@ -53,13 +53,13 @@ std::string join(const std::string& dir, std::string_view name) {
   return path.append(name);
 }
 
-std::optional<std::string> read_regular(const std::string& path, struct stat* st) {
+std::optional<std::string> read_regular(const std::string& path, struct stat* st, off_t from) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   struct stat own;
   if (!st) st = &own;
   std::optional<std::string> text;
-  if (::fstat(fd, st) == 0 && S_ISREG(st->st_mode)) {
+  if (::fstat(fd, st) == 0 && S_ISREG(st->st_mode) && ::lseek(fd, from, SEEK_SET) == from) {
     text.emplace();
     char buf[4096];
     ssize_t n;

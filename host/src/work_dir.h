@@ -13,9 +13,10 @@ namespace nimbra::host {
 
 std::string join(const std::string& dir, std::string_view name);
 
-// The whole content of a regular file; none when it is missing or anything else. `st`, when
-// given, receives the attributes of the file that was read.
-std::optional<std::string> read_regular(const std::string& path, struct stat* st = nullptr);
+// The content of a regular file from byte `from` on; none when it is missing or anything else.
+// `st`, when given, receives the attributes of the file that was read.
+std::optional<std::string> read_regular(const std::string& path, struct stat* st = nullptr,
+                                        off_t from = 0);
 
 // Replaces dir/name by a finished file (temporary + rename), so a reader never sees part of
 // it. With `newer`, its modification time is made to read strictly later than the file it

@@ -143,6 +143,18 @@ class HelperTest(unittest.TestCase):
         self.assertEqual(helper.next_event(10), nh.Event("after", missed=0))
         self.assertTrue(helper.stop())
 
+    def test_where_inotify_is_unavailable_writes_are_still_seen_by_polling(self):
+        available = nh._inotify
+        nh._inotify = lambda directory: None
+        try:
+            helper = self.start()
+        finally:
+            nh._inotify = available
+        for content in ("~open", "copy"):
+            self.write_cmd_like_the_helper(content)
+            self.assertEqual(helper.next_event(10), nh.Event(content))
+        self.assertTrue(helper.stop())
+
     def test_start_returns_once_the_helper_serves_and_stop_ends_it_on_request(self):
         with self.start() as helper:
             self.assertIn("helper starting, pid ", self.log())

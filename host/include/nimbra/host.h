@@ -92,7 +92,8 @@ class NIMBRA_HOST_API Helper {
   const std::string& dir() const;
 
   // Rewrites wheel.cfg atomically with a modification time newer than the last one, so the
-  // helper reloads it at its next tick even when two writes fall in the same second.
+  // helper reloads it at its next tick even when two writes fall in the same second. Throws
+  // WheelError, or std::system_error when the file cannot be written.
   void set_wheel(const Wheel& wheel);
 
   // Waits for the next write of cmd.txt. None when the timeout passes, a signal interrupts the
@@ -120,7 +121,8 @@ class NIMBRA_HOST_API Helper {
 
 // Creates `dir` if needed, writes wheel.cfg, starts the helper on it and returns once it
 // serves the folder, or has left it to a healthy helper already serving it. Throws StartError
-// (the helper refused or did not start in time) or WheelError.
+// (the helper refused or did not start in time), WheelError, or std::system_error when the
+// folder or wheel.cfg cannot be written.
 NIMBRA_HOST_API Helper start(const std::string& dir, const Wheel& wheel,
                              const Options& options = {});
 
