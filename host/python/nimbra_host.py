@@ -554,9 +554,12 @@ def start(directory, wheel, helper=None, timeout=5.0):
                                          f"{directory}", 0, message)
                     time.sleep(_POLL_PERIOD)
                 return Helper(directory, None, watch)
+            # It serves once it has logged its wheel: by then it has removed any stale stop.txt,
+            # so a stop() that follows at once is not lost.
             log, _ = _read(log_path, log_start)
+            at = log.find(started) if log else -1
             record = _heartbeat(directory)
-            if (log and started in log) or (record and record[0] == pid):
+            if (at >= 0 and log.find(b"] config: ", at) >= 0) or (record and record[0] == pid):
                 return Helper(directory, pid, watch)
             if time.monotonic() >= deadline:
                 os.kill(pid, signal.SIGKILL)

@@ -192,8 +192,12 @@ Helper start(const std::string& dir, const Wheel& wheel, const Options& options)
       }
       return Helper(std::move(state));
     }
+    // It serves once it has logged its wheel: by then it has removed any stale stop.txt, so a
+    // stop() that follows at once is not lost.
+    const std::string log = read_regular(logPath, nullptr, logStart).value_or("");
+    const std::size_t at = log.find(serving);
     const std::optional<Heartbeat> record = read_heartbeat(dir);
-    if (read_regular(logPath, nullptr, logStart).value_or("").find(serving) != std::string::npos ||
+    if ((at != std::string::npos && log.find("] config: ", at) != std::string::npos) ||
         (record && record->pid == pid)) {
       break;
     }
