@@ -12,7 +12,8 @@ import tempfile
 try:
     import nimbra_host as nh
 except ImportError:  # not installed: the module from the source tree
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host", "python"))
+    here = os.path.dirname(os.path.abspath(__file__))
+    sys.path.insert(0, os.path.join(here, "..", "host", "python"))
     import nimbra_host as nh
 
 WHEEL = nh.Wheel(hold_ms=350, segments=[

@@ -140,7 +140,8 @@ def _check_command(command, item):
     if "\r" in command or "\n" in command:
         raise WheelError(f"{item}: the command holds a line break")
     if _BROKEN_BAR in command:
-        raise WheelError(f'{item}: the command holds a "{_BROKEN_BAR}", which the helper reads as "|"')
+        raise WheelError(f'{item}: the command holds a "{_BROKEN_BAR}", '
+                         'which the helper reads as "|"')
     # The helper trims tabs and Unicode space separators from both ends of a line.
     if command and (command[-1] == "\t" or unicodedata.category(command[-1]) == "Zs"):
         raise WheelError(f"{item}: the command ends in white space, which the helper trims")
