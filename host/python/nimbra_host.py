@@ -102,7 +102,8 @@ class Event:
     command: str  # the picked tool's command; "~open" for an opening
     # Writes of cmd.txt noticed since the previous event that were replaced before they could
     # be read (their content is lost); -1 when the notices themselves were lost (the kernel's
-    # queue overflowed), so the count is unknown.
+    # queue overflowed), so the count is unknown. The counts add up: a write noticed only after
+    # the content that replaced it was delivered is counted with the next event.
     missed: int = 0
 
     @property
