@@ -8,6 +8,7 @@ namespace nimbra {
 
 class PosixPlatform : public Platform {
  public:
+  PosixPlatform();
   std::int32_t processId() override;
   double now() override;
   int signalProbe(std::int32_t pid) override;
@@ -25,6 +26,7 @@ class PosixPlatform : public Platform {
   GlibLoop& loop() { return loop_; }
 
  private:
+  const std::int32_t pid_;  // asked once: the helper never forks
   GlibLoop loop_;
 };
 
