@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/x11/x11_error_trap.h"
+#include "wheel/paint/large_surface.h"
 
 namespace nimbra {
 namespace {
@@ -67,6 +68,9 @@ X11FrameBuffer::~X11FrameBuffer() {
 void X11FrameBuffer::release() {
   if (back_) cairo_surface_destroy(back_);
   back_ = nullptr;
+  if (lastSent_) cairo_surface_destroy(lastSent_);
+  lastSent_ = nullptr;
+  last_ = nullptr;
   if (image_) {
     if (shmAttached_) {
       if (connection_.alive()) XShmDetach(connection_.display(), &shm_);
@@ -80,7 +84,6 @@ void X11FrameBuffer::release() {
   }
   image_ = nullptr;
   shmBusy_ = false;
-  last_.clear();
   width_ = height_ = 0;
 }
 
@@ -91,8 +94,12 @@ void X11FrameBuffer::resize(int width, int height) {
   if (width <= 0 || height <= 0) return;
   width_ = width;
   height_ = height;
-  back_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-  last_.assign(static_cast<std::size_t>(width) * height, 0);
+  back_ = createLargeImageSurface(CAIRO_FORMAT_ARGB32, width, height);
+  lastSent_ = createLargeImageSurface(CAIRO_FORMAT_ARGB32, width, height);
+  // ARGB32 rows are whole words, so the stride is the width.
+  if (cairo_surface_status(lastSent_) == CAIRO_STATUS_SUCCESS) {
+    last_ = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(lastSent_));
+  }
   if (!(allowShm_ && createSharedImage())) createPlainImage();
   // Fresh pages cost a fault each on first touch, a large part of a frame's time: they are
   // taken here, wherever the caller chose to resize, rather than in the first paint.
@@ -102,6 +109,7 @@ void X11FrameBuffer::resize(int width, int height) {
                 static_cast<std::size_t>(cairo_image_surface_get_stride(back_)) * height);
     cairo_surface_mark_dirty(back_);
   }
+  if (last_) std::memset(last_, 0, static_cast<std::size_t>(width) * 4 * height);
   if (image_)
     std::memset(image_->data, 0, static_cast<std::size_t>(image_->bytes_per_line) * height);
   sendAll_ = true;
@@ -181,7 +189,7 @@ void X11FrameBuffer::waitForServer() {
 }
 
 XRectangle X11FrameBuffer::present(bool straight) {
-  if (!back_ || !image_ || !connection_.alive()) return {};
+  if (!back_ || !last_ || !image_ || !connection_.alive()) return {};
   cairo_surface_flush(back_);
   if (straight != lastStraight_) sendAll_ = true;
   lastStraight_ = straight;
@@ -193,7 +201,7 @@ XRectangle X11FrameBuffer::present(bool straight) {
   int right = -1;
   for (int y = 0; y < height_; ++y) {
     const std::uint32_t* row = src + static_cast<std::size_t>(y) * srcStride;
-    std::uint32_t* seen = last_.data() + static_cast<std::size_t>(y) * width_;
+    std::uint32_t* seen = last_ + static_cast<std::size_t>(y) * width_;
     if (!sendAll_ && std::memcmp(row, seen, static_cast<std::size_t>(width_) * 4) == 0) continue;
     top = std::min(top, y);
     bottom = y;
@@ -235,7 +243,7 @@ void X11FrameBuffer::convertRows(int top, int bottom, int left, int right, bool 
   const int frontStride = image_->bytes_per_line / 4;
   for (int y = top; y <= bottom; ++y) {
     const std::uint32_t* row = src + static_cast<std::size_t>(y) * srcStride + left;
-    std::memcpy(last_.data() + static_cast<std::size_t>(y) * width_ + left, row,
+    std::memcpy(last_ + static_cast<std::size_t>(y) * width_ + left, row,
                 static_cast<std::size_t>(w) * 4);
     std::uint32_t* out = front + static_cast<std::size_t>(y) * frontStride + left;
     if (straight) {

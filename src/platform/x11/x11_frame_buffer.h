@@ -63,8 +63,10 @@ class X11FrameBuffer {
   int width_ = 0;
   int height_ = 0;
   cairo_surface_t* back_ = nullptr;
-  std::vector<std::uint32_t> last_;  // the painted pixels as of the last present
-  XImage* image_ = nullptr;          // the pixels the server reads
+  // The painted pixels as of the last present, `width_` words per row.
+  cairo_surface_t* lastSent_ = nullptr;
+  std::uint32_t* last_ = nullptr;
+  XImage* image_ = nullptr;  // the pixels the server reads
   XShmSegmentInfo shm_{};
   bool shmAttached_ = false;
   bool shmBusy_ = false;  // the server may still be reading the segment

@@ -5,6 +5,7 @@
 
 #include "config/config.h"
 #include "wheel/paint/canvas.h"
+#include "wheel/paint/large_surface.h"
 #include "wheel/paint/ring_scene.h"
 #include "wheel/paint/wheel_passes.h"
 
@@ -101,8 +102,8 @@ struct WheelPainter::Impl {
       return recent.surface.get();
     }
     if (!slot.surface) {
-      slot.surface.reset(cairo_image_surface_create(
-          CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()), static_cast<int>(r.height())));
+      slot.surface.reset(createLargeImageSurface(CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()),
+                                                 static_cast<int>(r.height())));
       if (cairo_surface_status(slot.surface.get()) != CAIRO_STATUS_SUCCESS) {
         slot = {};
         return nullptr;
@@ -133,8 +134,8 @@ struct WheelPainter::Impl {
     }
     const Box& r = scene->region;
     if (!recent.surface) {
-      recent.surface.reset(cairo_image_surface_create(
-          CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()), static_cast<int>(r.height())));
+      recent.surface.reset(createLargeImageSurface(CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()),
+                                                   static_cast<int>(r.height())));
       if (cairo_surface_status(recent.surface.get()) != CAIRO_STATUS_SUCCESS) {
         recent = {};
         return false;
