@@ -76,7 +76,8 @@ struct Layer {
 }  // namespace
 
 struct WheelPainter::Impl {
-  LabelMaker labels;
+  // Made with the first scene: where nothing is painted, no font is ever loaded.
+  std::unique_ptr<LabelMaker> labels;
   std::unique_ptr<RingScene> scene;
   // One picture of the ring with nothing highlighted, for opening, and one for the latest
   // highlighted segment.
@@ -89,7 +90,8 @@ struct WheelPainter::Impl {
       idle = {};
       recent = {};
       scene.reset();  // the old masks go before the new ones are made
-      scene = std::make_unique<RingScene>(cfg, bounds, scale, region, labels);
+      if (!labels) labels = std::make_unique<LabelMaker>();
+      scene = std::make_unique<RingScene>(cfg, bounds, scale, region, *labels);
     }
     return *scene;
   }
@@ -186,6 +188,7 @@ void WheelPainter::prepare(const PaintInputs& in) {
   RingScene& scene = impl_->sceneFor(in.cfg, in.bounds, in.scale, *region);
   scene.makeMasks();
   if (region->width() * region->height() <= kMaxLayerPixels) impl_->layerFor(-1);
+  impl_->labels->finishFontLoading();
 }
 
 void WheelPainter::paint(Canvas& canvas, const PaintInputs& in, const Rect& dirty) {
