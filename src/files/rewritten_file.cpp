@@ -27,6 +27,20 @@ bool pwriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// An open racing with a write breaks the lease, and the holder is told by SIGIO, whose
+// default action ends the process; the helper has no use for it. (F_SETSIG could name another
+// signal, but releasing a lease forgets it, so it would cost a call at every write.)
+void ignoreLeaseBreaks() {
+  static const bool done = [] {
+    struct sigaction old {};
+    if (::sigaction(SIGIO, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+      ::signal(SIGIO, SIG_IGN);
+    }
+    return true;
+  }();
+  (void)done;
+}
+
 }  // namespace
 
 RewrittenFile::RewrittenFile(const Paths& paths, std::string name)
@@ -87,11 +101,9 @@ void RewrittenFile::dropSpare() {
 bool RewrittenFile::lease() {
   // Granted only while no other descriptor has the file open: a reader that opened the name
   // before the last swap may still be reading this file. Held until the swap, so that an
-  // open racing with the write waits for its end. Such an open is told to the lease holder
-  // by a signal, SIGIO unless another is set; SIGURG is ignored by default, SIGIO would end
-  // the process. Releasing a lease forgets the choice, so it is made every time.
-  if (::fcntl(spare_.fd, F_SETSIG, SIGURG) == 0 && ::fcntl(spare_.fd, F_SETLEASE, F_WRLCK) == 0)
-    return true;
+  // open racing with the write waits for its end.
+  ignoreLeaseBreaks();
+  if (::fcntl(spare_.fd, F_SETLEASE, F_WRLCK) == 0) return true;
   if (errno != EAGAIN && errno != EBUSY) swapping_ = false;  // no leases on this file system
   return false;
 }
