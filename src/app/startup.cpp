@@ -31,17 +31,6 @@ bool isDirectory(const std::string& path) {
   __builtin_unreachable();  // exitProcess never returns, though the compiler cannot see it
 }
 
-void prepareForPainting(Wheel& wheel) {
-  if (!wheel.window->drawsContent()) return;
-  // The window at the size the wheel opens at, with the view's picture: the display server
-  // takes its side of the buffers while the rest of the painting caches are made.
-  const double side = 4 * wheel.cfg->radius + 16;
-  wheel.view->frame = Rect{{0, 0}, {side, side}};
-  wheel.view->scale = wheel.window->backingScale();
-  wheel.window->setFrame(Rect{{0, 0}, {side, side}});
-  wheel.view->prepareForPainting();
-}
-
 }  // namespace
 
 std::string dirArgument(const std::vector<std::string>& args) {
@@ -92,8 +81,9 @@ void startHelper(const std::vector<std::string>& args, Platform& platform) {
 
   // The painting caches (fonts, every label's glyphs, the ring's masks and picture) and the
   // window's pixel buffers, at the size the wheel opens at, are made before the triggers go in:
-  // the first opening then waits for nothing, and nothing is still at work once ready.
-  prepareForPainting(*p.wheel);
+  // the first opening then waits for nothing, and nothing is still at work once ready. The
+  // window comes first: the display server takes its side of the buffers meanwhile.
+  p.wheel->prepareForPainting();
 
   installHotKeys();
   p.tapReady = false;
