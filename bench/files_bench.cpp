@@ -7,6 +7,7 @@
 
 #include "files/log.h"
 #include "files/paths.h"
+#include "files/rewritten_file.h"
 
 namespace {
 
@@ -30,6 +31,14 @@ void BM_PathsWriteOpen(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(paths.write("cmd.txt", "~open"));
 }
 BENCHMARK(BM_PathsWriteOpen);
+
+// The heartbeat as the tick writes it: two kept files swapped, against a new file per write.
+void BM_HeartbeatWrite(benchmark::State& state) {
+  BenchDir dir;
+  nimbra::RewrittenFile pid(nimbra::Paths(dir.path), "pid.txt");
+  for (auto _ : state) benchmark::DoNotOptimize(pid.write("4242|1796587177906"));
+}
+BENCHMARK(BM_HeartbeatWrite);
 
 void BM_AppendLogLine(benchmark::State& state) {
   BenchDir dir;

@@ -1,6 +1,7 @@
 // nimbra-wheel: the radial-menu helper. Runs on the X11 desktop when a display can be opened,
 // and headless (file protocol only) otherwise.
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,12 +10,17 @@
 #include "app/startup.h"
 #include "platform/headless/headless_platform.h"
 #include "platform/x11/x11_platform.h"
+#include "wheel/paint/text_label.h"
 
 int main(int argc, char** argv) {
   // A file-size limit or a log reader that went away must fail a write, not end the helper.
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv, argv + argc);
+  // With a display named, fontconfig reads its configuration in a thread of Pango's while the
+  // display is opened and start-up goes on; a start that ends early leaves it unfinished.
+  const char* display = std::getenv("DISPLAY");
+  if (display && *display) nimbra::startLoadingFonts();
   std::unique_ptr<nimbra::PosixPlatform> platform = nimbra::createX11Platform();
   if (!platform) platform = std::make_unique<nimbra::HeadlessPlatform>();
   const int status = nimbra::runHelper(args, *platform);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "files/paths.h"
+#include "files/rewritten_file.h"
 #include "platform/platform.h"
 
 namespace nimbra {
@@ -26,6 +27,7 @@ struct ProcessState {
 
   Platform* platform = nullptr;
   std::optional<Paths> paths;
+  std::unique_ptr<RewrittenFile> heartbeat;  // "pid.txt", made by the first tick
   std::unique_ptr<Wheel> wheel;
   std::unique_ptr<EventTap> gTap;
   std::optional<HotKeyRef> summonRef;

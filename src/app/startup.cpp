@@ -79,20 +79,17 @@ void startHelper(const std::vector<std::string>& args, Platform& platform) {
   p.wheel->cfgStamp = p.paths->mtime("wheel.cfg");
   log("config: " + configSummary(*cfg0));
 
+  // The painting caches (fonts, every label's glyphs, the ring's masks and picture) and the
+  // window's pixel buffers, at the size the wheel opens at, are made before the triggers go in:
+  // the first opening then waits for nothing, and nothing is still at work once ready. The
+  // window comes first: the display server takes its side of the buffers meanwhile.
+  p.wheel->prepareForPainting();
+
   installHotKeys();
   p.tapReady = false;
   if (ensureAccessibility()) p.tapReady = installTap();
 
   platform.scheduleRepeating(1.0, &supervisionTick);
-  // The painting caches and the window's pixel buffers are made once the loop is idle, never
-  // on the open path; the hidden window takes the size the wheel opens at.
-  platform.deferToMain([] {
-    Wheel* wheel = process().wheel.get();
-    if (!wheel) return;
-    wheel->view->prepareForPainting();
-    const double side = 4 * wheel->cfg->radius + 16;
-    wheel->window->setFrame(Rect{{0, 0}, {side, side}});
-  });
 }
 
 int runHelper(const std::vector<std::string>& args, Platform& platform) {

@@ -13,12 +13,14 @@ void supervisionTick() {
   Platform& platform = *p.platform;
   const Paths& paths = *p.paths;
 
-  paths.write("pid.txt", formatHeartbeat(platform.processId(), toEpochMs(platform.now())));
+  if (!p.heartbeat) p.heartbeat = std::make_unique<RewrittenFile>(paths, "pid.txt");
+  p.heartbeat->write(formatHeartbeat(platform.processId(), toEpochMs(platform.now())));
 
   if (paths.exists("stop.txt")) {
     log("stop requested \u2014 exiting");
     paths.remove("stop.txt");
     paths.remove("pid.txt");
+    p.heartbeat.reset();  // and its spare
     platform.exitProcess(0);
   }
 

@@ -10,8 +10,10 @@
 
 namespace nimbra {
 
+PosixPlatform::PosixPlatform() : pid_(static_cast<std::int32_t>(::getpid())) {}
+
 std::int32_t PosixPlatform::processId() {
-  return static_cast<std::int32_t>(::getpid());
+  return pid_;
 }
 
 double PosixPlatform::now() {

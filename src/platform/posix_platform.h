@@ -9,6 +9,7 @@ namespace nimbra {
 
 class PosixPlatform : public Platform {
  public:
+  PosixPlatform();
   std::int32_t processId() override;
   double now() override;
   void terminate(std::int32_t pid) override;
@@ -28,6 +29,7 @@ class PosixPlatform : public Platform {
   GlibLoop& loop() { return loop_; }
 
  private:
+  const std::int32_t pid_;  // asked once: the helper never forks
   GlibLoop loop_;
   WorkDirLocker workDirLock_;
 };

@@ -197,8 +197,19 @@ void Wheel::reloadConfigIfChanged() {
   view->setNeedsDisplay();
   log("config reloaded: " + configSummary(*cfg));
   platform().deferToMain([] {
-    if (process().wheel) process().wheel->view->prepareForPainting();
+    if (process().wheel) process().wheel->prepareForPainting();
   });
+}
+
+void Wheel::prepareForPainting() {
+  // An open wheel keeps its window's place and its view's frame: only the caches are made.
+  if (!shown && window->drawsContent()) {
+    const double side = 4 * cfg->radius + 16;
+    view->frame = Rect{{0, 0}, {side, side}};
+    view->scale = window->backingScale();
+    window->setFrame(Rect{{0, 0}, {side, side}});
+  }
+  view->prepareForPainting();
 }
 
 }  // namespace nimbra

@@ -23,7 +23,7 @@ class Wheel {
 
   std::shared_ptr<const Config> cfg;
   std::shared_ptr<const Geometry> geo;
-  std::unique_ptr<WheelView> view;        // declared before the window: the window goes first
+  std::unique_ptr<WheelView> view;  // declared before the window: the window goes first
   std::unique_ptr<PlatformWindow> window;
   bool shown = false;
   Point downPoint;  // wheel centre, global top-left coordinates
@@ -38,6 +38,9 @@ class Wheel {
   void trackDelta(double dx, double dy);
   void hide(bool fire);
   void reloadConfigIfChanged();
+  // Makes the painting caches and, while hidden, sizes the window for the next opening with
+  // the view's picture, so that opening waits for none of it.
+  void prepareForPainting();
 };
 
 }  // namespace nimbra

@@ -53,6 +53,16 @@ TEST_F(StartUp, RefusesAPathThatIsNotADirectory) {
   EXPECT_FALSE(exists("plain/log.txt"));
 }
 
+TEST_F(StartUp, SizesAPaintingWindowForTheWheelBeforeTheTriggersGoIn) {
+  fake.windowsPaint = true;
+  start(kFourSegments);
+  ASSERT_EQ(fake.window->frames.size(), 1u);
+  EXPECT_EQ(fake.window->frames[0].size, (Size{416, 416})) << "4R + 16 at R = 100";
+  ASSERT_FALSE(fake.registrations.empty());
+  EXPECT_EQ(fake.registrations[0].framesBefore, 1u) << "the hot key went in first";
+  EXPECT_TRUE(fake.tapEnabled);
+}
+
 TEST_F(StartUp, WritesItsFirstLinesInOrder) {
   start(kFourSegments);
   const auto m = logMessages();

@@ -91,6 +91,25 @@ TEST_F(Tick, AReloadWhileOpenRedrawsAndAStaleSelectionFiresNothing) {
   EXPECT_EQ(file("cmd.txt"), "~open");
 }
 
+class Reload : public HelperTest {};
+
+TEST_F(Reload, ResizesAHiddenPaintingWindowForTheNewRadiusButNeverAnOpenOne) {
+  fake.windowsPaint = true;
+  start(kFourSegments);
+  wheel().show({500, 400});
+  const std::size_t frames = fake.window->frames.size();
+  writeConfig("SIZE|80\nSEG|A|#fff\nTOOL|x|y\n");
+  touchConfig();
+  fake.advance(1.0);
+  EXPECT_EQ(fake.window->frames.size(), frames) << "the open wheel was moved";
+  wheel().hide(false);
+  writeConfig("SIZE|120\nSEG|A|#fff\nTOOL|x|y\n");
+  touchConfig();
+  fake.advance(1.0);
+  ASSERT_EQ(fake.window->frames.size(), frames + 1);
+  EXPECT_EQ(fake.window->frames.back().size, (Size{496, 496})) << "4R + 16 at R = 120";
+}
+
 TEST_F(Tick, AStopRequestWhileTheWheelIsOpenStillEndsTheHelper) {
   wheel().show({500, 400});
   writeFile(dir.file("stop.txt"), "");

@@ -126,6 +126,7 @@ void FakePlatform::movePointerTo(Point at) {
 
 std::unique_ptr<PlatformWindow> FakePlatform::createOverlayWindow(ViewDelegate& v) {
   auto w = std::make_unique<FakeWindow>();
+  w->paints = windowsPaint;
   window = w.get();
   view = &v;
   return w;
@@ -161,7 +162,8 @@ HotKeyRegistration FakePlatform::registerHotKey(std::uint32_t keyCode, std::uint
   ++registerCalls;
   if (keyCode == kKeyCodeW && registerStatus != 0) return {registerStatus, std::nullopt};
   const HotKeyRef ref = nextRef++;
-  registrations.push_back(Registration{keyCode, modifiers, id, ref});
+  registrations.push_back(
+      Registration{keyCode, modifiers, id, ref, window ? window->frames.size() : 0});
   return {0, ref};
 }
 

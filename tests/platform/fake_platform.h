@@ -115,6 +115,7 @@ class FakePlatform : public Platform {
 
   FakeWindow* window = nullptr;
   ViewDelegate* view = nullptr;
+  bool windowsPaint = false;  // the windows made from now on paint (see FakeWindow::paints)
 
   bool tapAvailable = true;
   int tapCreations = 0;
@@ -135,6 +136,7 @@ class FakePlatform : public Platform {
     std::uint32_t modifiers;
     HotKeyId id;
     HotKeyRef ref;
+    std::size_t framesBefore;  // frames the window had been given by then
   };
   std::vector<Registration> registrations;  // live ones
   int registerCalls = 0;

@@ -10,6 +10,7 @@ struct X11EventSource::Source {
   GSource base;
   X11Connection* connection;
   gpointer fdTag;
+  unsigned long flushedUpTo;  // XNextRequest as of the last flush
 };
 
 namespace {
@@ -25,6 +26,7 @@ X11EventSource::X11EventSource(X11Connection& connection, GMainContext* context)
   GSource* base = g_source_new(&gFuncs, sizeof(Source));
   source_ = reinterpret_cast<Source*>(base);
   source_->connection = &connection;
+  source_->flushedUpTo = 0;
   source_->fdTag = g_source_add_unix_fd(base, ConnectionNumber(connection.display()),
                                         static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
   g_source_set_name(base, "x11-display");
@@ -40,21 +42,28 @@ void X11EventSource::stop() {
   if (!g_source_is_destroyed(&source_->base)) g_source_destroy(&source_->base);
 }
 
+// Runs at every turn of the loop, also for the once-a-second tick: while nothing happens it
+// reads only the Display's own fields (NextRequest, QLength) and makes no call into Xlib.
 gboolean X11EventSource::prepare(GSource* base, gint* timeout) {
   auto* self = reinterpret_cast<Source*>(base);
   *timeout = -1;
   X11Connection& c = *self->connection;
   if (!c.alive()) return FALSE;
-  // Requests made by callbacks leave before the loop sleeps.
-  XFlush(c.display());
-  return c.alive() && XEventsQueued(c.display(), QueuedAlready) > 0;
+  // Requests made by callbacks leave before the loop sleeps. With none made since the last
+  // flush there is nothing to send, and XFlush would still read the socket twice.
+  const unsigned long next = NextRequest(c.display());
+  if (next != self->flushedUpTo) {
+    XFlush(c.display());
+    self->flushedUpTo = next;
+  }
+  return c.alive() && QLength(c.display()) > 0;
 }
 
 gboolean X11EventSource::check(GSource* base) {
   auto* self = reinterpret_cast<Source*>(base);
   X11Connection& c = *self->connection;
   if (!c.alive()) return FALSE;
-  if (XEventsQueued(c.display(), QueuedAlready) > 0) return TRUE;
+  if (QLength(c.display()) > 0) return TRUE;
   if (g_source_query_unix_fd(base, self->fdTag) == 0) return FALSE;
   // Reads without blocking; a closed socket ends in the connection-lost handler here.
   return XEventsQueued(c.display(), QueuedAfterReading) > 0 && c.alive();

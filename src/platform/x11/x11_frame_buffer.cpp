@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/x11/x11_error_trap.h"
+#include "wheel/paint/large_surface.h"
 
 namespace nimbra {
 namespace {
@@ -67,6 +68,9 @@ X11FrameBuffer::~X11FrameBuffer() {
 void X11FrameBuffer::release() {
   if (back_) cairo_surface_destroy(back_);
   back_ = nullptr;
+  if (lastSent_) cairo_surface_destroy(lastSent_);
+  lastSent_ = nullptr;
+  last_ = nullptr;
   if (image_) {
     if (shmAttached_) {
       if (connection_.alive()) XShmDetach(connection_.display(), &shm_);
@@ -80,7 +84,6 @@ void X11FrameBuffer::release() {
   }
   image_ = nullptr;
   shmBusy_ = false;
-  last_.clear();
   width_ = height_ = 0;
 }
 
@@ -91,20 +94,43 @@ void X11FrameBuffer::resize(int width, int height) {
   if (width <= 0 || height <= 0) return;
   width_ = width;
   height_ = height;
-  back_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-  last_.assign(static_cast<std::size_t>(width) * height, 0);
+  back_ = createLargeImageSurface(CAIRO_FORMAT_ARGB32, width, height);
+  lastSent_ = createLargeImageSurface(CAIRO_FORMAT_ARGB32, width, height);
+  // ARGB32 rows are whole words, so the stride is the width.
+  if (cairo_surface_status(lastSent_) == CAIRO_STATUS_SUCCESS) {
+    last_ = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(lastSent_));
+  }
   if (!(allowShm_ && createSharedImage())) createPlainImage();
   // Fresh pages cost a fault each on first touch, a large part of a frame's time: they are
-  // taken here, wherever the caller chose to resize, rather than in the first paint.
-  if (back_ && cairo_surface_status(back_) == CAIRO_STATUS_SUCCESS) {
-    cairo_surface_flush(back_);
-    std::memset(cairo_image_surface_get_data(back_), 0,
-                static_cast<std::size_t>(cairo_image_surface_get_stride(back_)) * height);
-    cairo_surface_mark_dirty(back_);
+  // taken here, wherever the caller chose to resize, rather than in the first paint. The
+  // pictures come with theirs taken; all of them are zero already.
+  if (image_) {
+    const std::size_t bytes = static_cast<std::size_t>(image_->bytes_per_line) * height;
+    if (!(shmAttached_ && takePages(image_->data, bytes))) std::memset(image_->data, 0, bytes);
   }
-  if (image_)
-    std::memset(image_->data, 0, static_cast<std::size_t>(image_->bytes_per_line) * height);
-  sendAll_ = true;
+  if (shmAttached_) touchOnServer();
+  // All three copies hold the same clear pixels, straight or not: the first present converts
+  // only what the first paint changed, and sends the whole window, which the server lacks.
+  sendAll_ = false;
+  blank_ = true;
+  putAll_ = true;
+}
+
+void X11FrameBuffer::touchOnServer() {
+  // The server maps the segment at attach time but takes each page only when it first reads
+  // it: a first whole-window put would pay for some six hundred page faults in the server.
+  // One row per page read into a one-row pixmap makes it take them all now.
+  Display* d = connection_.display();
+  const Pixmap row =
+      XCreatePixmap(d, window_, static_cast<unsigned>(width_), 1, static_cast<unsigned>(depth_));
+  const int rowsPerPage = std::max(1, 4096 / image_->bytes_per_line);
+  for (int y = 0; y < height_; y += rowsPerPage) {
+    XShmPutImage(d, row, gc_, image_, 0, y, 0, 0, static_cast<unsigned>(width_), 1, False);
+  }
+  XFreePixmap(d, row);
+  // Sent now, so the server works on it while the helper goes on; what it reads does not
+  // matter, so the segment may be written meanwhile.
+  XFlush(d);
 }
 
 bool X11FrameBuffer::createSharedImage() {
@@ -181,10 +207,30 @@ void X11FrameBuffer::waitForServer() {
 }
 
 XRectangle X11FrameBuffer::present(bool straight) {
-  if (!back_ || !image_ || !connection_.alive()) return {};
+  if (!back_ || !last_ || !image_ || !connection_.alive()) return {};
+  const XRectangle changed = convertChanges(straight);
+  if (putAll_) {
+    // The server has none of it: everything goes, though only what changed was converted.
+    putAll_ = false;
+    waitForServer();
+    put(0, 0, width_, height_);
+    return XRectangle{0, 0, static_cast<unsigned short>(width_),
+                      static_cast<unsigned short>(height_)};
+  }
+  if (changed.width == 0) return {};
+  put(changed.x, changed.y, changed.width, changed.height);
+  return changed;
+}
+
+void X11FrameBuffer::stage(bool straight) {
+  if (back_ && last_ && image_ && connection_.alive()) convertChanges(straight);
+}
+
+XRectangle X11FrameBuffer::convertChanges(bool straight) {
   cairo_surface_flush(back_);
-  if (straight != lastStraight_) sendAll_ = true;
+  if (straight != lastStraight_ && !blank_) sendAll_ = true;
   lastStraight_ = straight;
+  blank_ = false;
   const std::uint32_t* src = pixels();
   const int srcStride = stride();
   int top = height_;
@@ -193,7 +239,7 @@ XRectangle X11FrameBuffer::present(bool straight) {
   int right = -1;
   for (int y = 0; y < height_; ++y) {
     const std::uint32_t* row = src + static_cast<std::size_t>(y) * srcStride;
-    std::uint32_t* seen = last_.data() + static_cast<std::size_t>(y) * width_;
+    std::uint32_t* seen = last_ + static_cast<std::size_t>(y) * width_;
     if (!sendAll_ && std::memcmp(row, seen, static_cast<std::size_t>(width_) * 4) == 0) continue;
     top = std::min(top, y);
     bottom = y;
@@ -210,20 +256,11 @@ XRectangle X11FrameBuffer::present(bool straight) {
     right = std::max(right, x1);
   }
   sendAll_ = false;
-  if (bottom >= 0) convertRows(top, bottom, left, right, straight);
-  if (putAll_) {
-    // The server has none of it: everything goes, though only what changed was converted.
-    putAll_ = false;
-    waitForServer();
-    put(0, 0, width_, height_);
-    return XRectangle{0, 0, static_cast<unsigned short>(width_),
-                      static_cast<unsigned short>(height_)};
-  }
   if (bottom < 0) return {};
-  const int w = right - left + 1;
-  put(left, top, w, bottom - top + 1);
+  convertRows(top, bottom, left, right, straight);
   return XRectangle{static_cast<short>(left), static_cast<short>(top),
-                    static_cast<unsigned short>(w), static_cast<unsigned short>(bottom - top + 1)};
+                    static_cast<unsigned short>(right - left + 1),
+                    static_cast<unsigned short>(bottom - top + 1)};
 }
 
 void X11FrameBuffer::convertRows(int top, int bottom, int left, int right, bool straight) {
@@ -235,7 +272,7 @@ void X11FrameBuffer::convertRows(int top, int bottom, int left, int right, bool 
   const int frontStride = image_->bytes_per_line / 4;
   for (int y = top; y <= bottom; ++y) {
     const std::uint32_t* row = src + static_cast<std::size_t>(y) * srcStride + left;
-    std::memcpy(last_.data() + static_cast<std::size_t>(y) * width_ + left, row,
+    std::memcpy(last_ + static_cast<std::size_t>(y) * width_ + left, row,
                 static_cast<std::size_t>(w) * 4);
     std::uint32_t* out = front + static_cast<std::size_t>(y) * frontStride + left;
     if (straight) {

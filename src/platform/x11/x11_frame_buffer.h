@@ -36,6 +36,9 @@ class X11FrameBuffer {
   // the colours go out divided by their alpha: without a compositor the server shows colour
   // channels as they are, and premultiplied edges would look dark. Answers the area sent.
   XRectangle present(bool straight);
+  // Converts what changed since the last present, as present would, without sending it: a
+  // picture made ahead of the first showing is then sent at once.
+  void stage(bool straight);
   // The next present converts and sends everything.
   void invalidate() { sendAll_ = true; }
   // The next present sends everything, for a window the server has just mapped without
@@ -49,6 +52,9 @@ class X11FrameBuffer {
   void release();
   bool createSharedImage();
   void createPlainImage();
+  void touchOnServer();
+  // Converts what changed into the image the server reads; answers the area, empty if none.
+  XRectangle convertChanges(bool straight);
   void put(int x, int y, int w, int h);
   // Copies the rows and columns given, inclusive, into the image the server reads.
   void convertRows(int top, int bottom, int left, int right, bool straight);
@@ -63,14 +69,17 @@ class X11FrameBuffer {
   int width_ = 0;
   int height_ = 0;
   cairo_surface_t* back_ = nullptr;
-  std::vector<std::uint32_t> last_;  // the painted pixels as of the last present
-  XImage* image_ = nullptr;          // the pixels the server reads
+  // The painted pixels as of the last present, `width_` words per row.
+  cairo_surface_t* lastSent_ = nullptr;
+  std::uint32_t* last_ = nullptr;
+  XImage* image_ = nullptr;  // the pixels the server reads
   XShmSegmentInfo shm_{};
   bool shmAttached_ = false;
   bool shmBusy_ = false;  // the server may still be reading the segment
   bool sendAll_ = true;
   bool putAll_ = false;
   bool lastStraight_ = false;
+  bool blank_ = false;  // nothing painted since the last resize: every copy is clear
 };
 
 }  // namespace nimbra

@@ -172,7 +172,17 @@ void X11Window::setFrame(const Rect& frame) {
   // A frame given ahead of showing lets the pixel buffers be made now, off the open path; only
   // up to the screen's size, as larger ones may never be shown whole.
   if (!mapped_ && w <= connection_.rootWidth() && h <= connection_.rootHeight()) {
+    const bool resized = buffer_->width() != w || buffer_->height() != h;
     buffer_->resize(width_, height_);
+    if (resized) {
+      // On the first map at a size the server makes a picture of its own for an ARGB window
+      // (some 20 ms): an invisible map takes that off the first opening. The view's picture
+      // is painted, shaped and converted now too, so the first opening only sends it.
+      introduceToCompositor();
+      paint();
+      updateShape();
+      buffer_->stage(needsShape());
+    }
   }
 }
 

@@ -75,15 +75,24 @@ LabelMaker::~LabelMaker() {
   g_object_unref(context_);
 }
 
-std::unique_ptr<TextLabel> LabelMaker::make(std::string_view text, double sizePx,
-                                            FontWeight weight) {
-  if (!(sizePx > 0) || !(sizePx <= kMaxLabelPixels)) return nullptr;
-  double layoutPx = std::min(sizePx, kMaxLayoutPixels);
+namespace {
+
+PangoFontDescription* fontFor(double layoutPx, FontWeight weight) {
   PangoFontDescription* font = pango_font_description_new();
   pango_font_description_set_family_static(font, kFontFamilies);
   pango_font_description_set_weight(
       font, weight == FontWeight::kSemibold ? PANGO_WEIGHT_SEMIBOLD : PANGO_WEIGHT_MEDIUM);
   pango_font_description_set_absolute_size(font, layoutPx * PANGO_SCALE);
+  return font;
+}
+
+}  // namespace
+
+std::unique_ptr<TextLabel> LabelMaker::make(std::string_view text, double sizePx,
+                                            FontWeight weight) {
+  if (!(sizePx > 0) || !(sizePx <= kMaxLabelPixels)) return nullptr;
+  double layoutPx = std::min(sizePx, kMaxLayoutPixels);
+  PangoFontDescription* font = fontFor(layoutPx, weight);
   PangoLayout* layout = pango_layout_new(context_);
   pango_layout_set_font_description(layout, font);
   pango_font_description_free(font);
@@ -91,7 +100,35 @@ std::unique_ptr<TextLabel> LabelMaker::make(std::string_view text, double sizePx
   pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER);
   std::string s = printable(text);
   pango_layout_set_text(layout, s.data(), static_cast<int>(s.size()));
+  const std::pair<double, FontWeight> key{layoutPx, weight};
+  if (std::find(pending_.begin(), pending_.end(), key) == pending_.end()) pending_.push_back(key);
   return std::make_unique<TextLabel>(layout, sizePx / layoutPx);
+}
+
+void LabelMaker::finishFontLoading() {
+  PangoFontMap* map = pango_context_get_font_map(context_);
+  for (const auto& [layoutPx, weight] : pending_) {
+    PangoFontDescription* font = fontFor(layoutPx, weight);
+    // The second font of a fontset comes from the sorted list: asking for it waits until the
+    // list is made. The fontset is the one the labels used, from Pango's cache.
+    PangoFontset* fonts =
+        pango_font_map_load_fontset(map, context_, font, pango_context_get_language(context_));
+    pango_font_description_free(font);
+    if (!fonts) continue;
+    int seen = 0;
+    pango_fontset_foreach(
+        fonts,
+        [](PangoFontset*, PangoFont*, gpointer n) -> gboolean {
+          return ++*static_cast<int*>(n) >= 2;
+        },
+        &seen);
+    g_object_unref(fonts);
+  }
+  pending_.clear();
+}
+
+void startLoadingFonts() {
+  pango_cairo_font_map_get_default();
 }
 
 }  // namespace nimbra

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "wheel/paint/box.h"
 
@@ -51,9 +53,19 @@ class LabelMaker {
   // `sizePx` is the font size in device pixels; none when it is not a usable size.
   std::unique_ptr<TextLabel> make(std::string_view text, double sizePx, FontWeight weight);
 
+  // Waits for the font work that Pango goes on with in threads of its own after a new font is
+  // first used (the sorted list of fallback fonts), so that none is left running.
+  void finishFontLoading();
+
  private:
   PangoContext* context_;
+  // Font sizes and weights whose fallback lists may still be in the making.
+  std::vector<std::pair<double, FontWeight>> pending_;
 };
+
+// Creates the font map, so that fontconfig reads its configuration and caches in Pango's
+// thread while the rest of start-up goes on; the first label waits for the end of it.
+void startLoadingFonts();
 
 // Labels larger than this many pixels are not painted: one glyph would outgrow any screen.
 inline constexpr double kMaxLabelPixels = 65536;

@@ -5,6 +5,7 @@
 
 #include "config/config.h"
 #include "wheel/paint/canvas.h"
+#include "wheel/paint/large_surface.h"
 #include "wheel/paint/ring_scene.h"
 #include "wheel/paint/wheel_passes.h"
 
@@ -75,7 +76,8 @@ struct Layer {
 }  // namespace
 
 struct WheelPainter::Impl {
-  LabelMaker labels;
+  // Made with the first scene: where nothing is painted, no font is ever loaded.
+  std::unique_ptr<LabelMaker> labels;
   std::unique_ptr<RingScene> scene;
   // One picture of the ring with nothing highlighted, for opening, and one for the latest
   // highlighted segment.
@@ -88,7 +90,8 @@ struct WheelPainter::Impl {
       idle = {};
       recent = {};
       scene.reset();  // the old masks go before the new ones are made
-      scene = std::make_unique<RingScene>(cfg, bounds, scale, region, labels);
+      if (!labels) labels = std::make_unique<LabelMaker>();
+      scene = std::make_unique<RingScene>(cfg, bounds, scale, region, *labels);
     }
     return *scene;
   }
@@ -101,8 +104,8 @@ struct WheelPainter::Impl {
       return recent.surface.get();
     }
     if (!slot.surface) {
-      slot.surface.reset(cairo_image_surface_create(
-          CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()), static_cast<int>(r.height())));
+      slot.surface.reset(createLargeImageSurface(CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()),
+                                                 static_cast<int>(r.height())));
       if (cairo_surface_status(slot.surface.get()) != CAIRO_STATUS_SUCCESS) {
         slot = {};
         return nullptr;
@@ -133,8 +136,8 @@ struct WheelPainter::Impl {
     }
     const Box& r = scene->region;
     if (!recent.surface) {
-      recent.surface.reset(cairo_image_surface_create(
-          CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()), static_cast<int>(r.height())));
+      recent.surface.reset(createLargeImageSurface(CAIRO_FORMAT_ARGB32, static_cast<int>(r.width()),
+                                                   static_cast<int>(r.height())));
       if (cairo_surface_status(recent.surface.get()) != CAIRO_STATUS_SUCCESS) {
         recent = {};
         return false;
@@ -185,6 +188,7 @@ void WheelPainter::prepare(const PaintInputs& in) {
   RingScene& scene = impl_->sceneFor(in.cfg, in.bounds, in.scale, *region);
   scene.makeMasks();
   if (region->width() * region->height() <= kMaxLayerPixels) impl_->layerFor(-1);
+  impl_->labels->finishFontLoading();
 }
 
 void WheelPainter::paint(Canvas& canvas, const PaintInputs& in, const Rect& dirty) {

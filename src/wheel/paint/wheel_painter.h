@@ -27,7 +27,8 @@ class WheelPainter {
   WheelPainter(const WheelPainter&) = delete;
   WheelPainter& operator=(const WheelPainter&) = delete;
 
-  // Builds whatever paint() would otherwise build on first use; cheap when already current.
+  // Builds whatever paint() would otherwise build on first use, and waits for the font work
+  // Pango goes on with in its own threads; cheap when already current.
   void prepare(const PaintInputs& in);
   void paint(Canvas& canvas, const PaintInputs& in, const Rect& dirty);
 
