@@ -182,6 +182,7 @@ TEST_F(OverlayWindowTest, TakesEveryClickInItsSquareWithoutACompositor) {
 TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
   open();
   window->setIgnoresMouseEvents(false);
+  settle();
   view.onClick = [&] {
     window->setIgnoresMouseEvents(true);
     window->orderOut();
@@ -195,9 +196,11 @@ TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
     EXPECT_TRUE(buttonsOn(desk).empty()) << "button " << button;
     window->setIgnoresMouseEvents(false);
     window->orderFrontRegardless();
+    settle();
   }
   // Once up, the button is the desktop's again.
   window->orderOut();
+  settle();
   probe->click(Button1, 405, 205);
   ASSERT_TRUE(waitFor([&] { return buttonsOn(desk).size() == 2; }));
 }
