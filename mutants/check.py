@@ -16,7 +16,7 @@ spec = importlib.util.spec_from_file_location("faults", path)
 mod = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(mod)
 
-LABELS = {"files", "config", "wheel", "input", "app", "platform", "e2e", "x11"}
+LABELS = {"files", "config", "wheel", "input", "app", "platform", "e2e", "x11", "host"}
 EXAMPLES = 35  # the first entries, copied from the shared examples
 
 problems, stale_examples, ids = [], [], set()

@@ -3,7 +3,8 @@ the fault it models). Each old text is replaced once (its first occurrence) in a
 
 The first 35 are the shared examples for config, files and app, kept as they are (some may be
 stale against the code today; run.py reports them as such). The rest cover the wheel (geometry,
-controller, view, paint), the input layer and the X11 backend.
+controller, view, paint), the input layer, the X11 backend, take-over and its lock, the
+heartbeat file and the host library.
 
 Run: python3 /work/shared/mutants/run.py REPO mutants/faults.py [ID ...]
 Check: python3 mutants/check.py REPO
@@ -32,13 +33,13 @@ M = [
 ('F06','src/files/paths.cpp',[('const int fd = ::mkostemp(temp.data(), O_CLOEXEC);','temp = target;\n  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);')],U+'|e2e','write in place through the name (no temp+rename)'),
 ('F07','src/files/log.cpp',[('  if (noFollow) flags |= O_NOFOLLOW;\n','')],U,'log O_NOFOLLOW dropped'),
 ('F08','src/files/log.cpp',[(' || st.st_nlink != 1','')],U,'log hard-link check dropped'),
-('F09','src/files/paths.cpp',[('if (errno == EISDIR || errno == EPERM) return removeDirectoryAt(parentFd, name);','if (errno == EISDIR || errno == EPERM) return false;')],U+'|e2e','remove() cannot delete a folder'),
+('F09','src/files/paths.cpp',[('if (errno == EISDIR || errno == EPERM) return Unlinked::kFolder;','if (errno == EISDIR || errno == EPERM) return Unlinked::kFailed;')],U+'|e2e','remove() cannot delete a folder'),
 ('F10','src/files/utf8.cpp',[('      if (b == 0xED) hi = 0x9F;\n','')],U,'UTF-8 surrogates accepted'),
 ('F11','src/files/utf8.cpp',[('    if (n - i < len) return false;\n','')],U,'UTF-8 truncated sequence read past end'),
 ('F12','src/files/paths.cpp',[(' + static_cast<double>(st.st_mtim.tv_nsec) / 1e9','')],U,'mtime whole seconds only'),
-('A01','src/app/take_over.cpp',[('if (pid <= 0 || pid == platform.processId()) return true;','if (pid == platform.processId()) return true;')],WL,'take-over probes pid <= 0'),
+('A01','src/app/take_over.cpp',[('  if (holder <= 0) return std::nullopt;\n','')],WL,'take-over probes pid <= 0'),
 ('A02','src/app/take_over.cpp',[('age >= kWedgedAfterMs','age > kWedgedAfterMs')],WL,'wedged threshold boundary'),
-('A03','src/app/take_over.cpp',[('  if (!platform.isSameProgram(pid)) return true;\n','')],WL+'|e2e','unrelated process treated as helper'),
+('A03','src/app/take_over.cpp',[('if (!record || record->pid != holder) return std::nullopt;','if (!record) return std::nullopt;')],WL+'|e2e','unrelated process treated as helper'),
 ('A05','src/app/supervision_tick.cpp',[('    paths.remove("stop.txt");\n',''),],WL+'|e2e','stop.txt not removed on stop'),
 ('A06','src/app/supervision_tick.cpp',[('    paths.remove("pid.txt");\n','')],WL,'pid.txt not removed on stop'),
 ('A07','src/app/supervision_tick.cpp',[('  if (!p.tapReady && ensureAccessibility()) p.tapReady = installTap();\n','')],WL,'no permission retry in tick'),
@@ -138,4 +139,24 @@ M = [
 ('XW06','src/platform/x11/x11_window.cpp',[('  if (shaped_ && sameRectangles(rects, shapeRects_)) return;','  if (shaped_) return;')],'x11','shape kept from the first paint: tool cells shown later are cut away'),
 ('XN01','src/platform/x11/x11_connection.cpp',[('    if (!overlayShown_) scale_ = pendingScale_;','    scale_ = pendingScale_;')],'x11','new Xft.dpi applied in the middle of an opening'),
 ('XN02','src/platform/x11/x11_connection.cpp',[('  if (keyboardChanged_) {\n    keyboardChanged_ = false;','  if (false) {\n    keyboardChanged_ = false;')],'x11','keyboard changes never passed on: hot keys stay on the old layout'),
+('T01','src/app/take_over.cpp',[('  if (lock.state == State::kAcquired) return true;  // nobody serves, whatever pid.txt says\n','')],WL+'|e2e','a free lock is taken for a holder: the only helper waits and then yields to nobody'),
+('T02','src/app/take_over.cpp',[('    if (slice == kWaitSlices) break;','    if (slice == 0) break;')],WL+'|e2e','no wait for a holder without a record: a start just after a stop yields to the stopping helper'),
+('T03','src/app/take_over.cpp',[('    if (lock.state != State::kHeld) return true;\n','')],WL+'|e2e','a lock that comes free while waiting is not noticed: the newcomer yields to a helper that has gone'),
+('T04','src/app/take_over.cpp',[('  platform.takeWorkDirectoryLockWhenFree();\n','')],WL+'|e2e','the replacement of a wedged helper never takes the lock: the next start serves too'),
+('T05','src/app/take_over.cpp',[('  platform.terminate(holder);\n','')],WL+'|e2e','a wedged helper is not terminated'),
+('T06','src/app/take_over.cpp',[('    return false;\n  }\n  log("wedged','    return true;\n  }\n  log("wedged')],WL+'|e2e','a healthy helper is logged but the newcomer serves as well'),
+('L01','src/platform/work_dir_lock.cpp',[(' || st.st_nlink != 1) {',') {')],'app|e2e','the lock is taken through a second name planted by someone else'),
+('L02','src/platform/work_dir_lock.cpp',[('  if (created) ::fchmod(fd, 0644);','')],'app|e2e','helper.lock created with the umask\'s mode'),
+('L03','src/platform/work_dir_lock.cpp',[('      return {State::kHeld, *holder};','      return {State::kAcquired, 0};')],'app|e2e','a held lock is taken for a free one: a start storm leaves every helper serving'),
+('L04','src/platform/work_dir_lock.cpp',[('      shared->acquired = r == 0;','      shared->acquired = false;')],'app|e2e','the lock awaited in the background is never reported as taken'),
+('R01','src/files/rewritten_file.cpp',[('if (spare_.size > text.size() && ::ftruncate','if (false && ::ftruncate')],U+'|e2e','a shorter record keeps the tail of the longer one before it'),
+('R02','src/files/rewritten_file.cpp',[('if (::fchmod(fd, 0644) != 0 || ::fstat(fd, &st) != 0) {','if (::fstat(fd, &st) != 0) {')],U+'|e2e','the heartbeat comes out 0600: the host cannot read it'),
+('R03','src/files/rewritten_file.cpp',[('  if (::fcntl(spare_.fd, F_SETLEASE, F_WRLCK) == 0) return true;','  return true;')],U+'|e2e','the spare is rewritten while a reader still has it open: a torn heartbeat'),
+('R04','src/files/rewritten_file.cpp',[('  cleanupSlot_ = removeOnTermination(spareName_);','  cleanupSlot_ = -1;')],U+'|e2e','the spare is left behind in the work directory when the helper is terminated'),
+('H01','host/src/cmd_watch.cpp',[('  event.missed = overflowed_ ? -1 : std::max(0, notices_ - 1);','  event.missed = 0;')],'host','writes that came too fast are dropped silently instead of counted'),
+('H02','host/src/cmd_watch.cpp',[('IN_MOVED_TO | IN_CLOSE_WRITE)','IN_CLOSE_WRITE)')],'host','the rename into cmd.txt is not watched: the helper\'s picks are never seen'),
+('H03','host/src/cmd_watch.cpp',[('  event.kind = event.command == "~open" ? Event::Kind::open : Event::Kind::pick;','  event.kind = Event::Kind::pick;')],'host','an opening is reported as a pick of "~open"'),
+('H04','host/src/helper.cpp',[('    ::kill(pid, SIGCONT);\n','')],'host','a stopped helper is never woken to die: stop hangs until SIGKILL'),
+('H05','host/src/work_dir.cpp',[('    if (seconds(st.st_mtim) > seconds(old)) return;','    return;')],'host','a wheel rewritten within the same clock tick keeps its time: the helper never reloads it'),
+('H06','host/src/wheel_cfg.cpp',[('    if (n == 0 || i + n > s.size()) return false;','    if (n == 0) return false;')],'host','a name cut inside a UTF-8 sequence is written: the helper reads the whole file as empty'),
 ]
