@@ -201,6 +201,18 @@ TEST_F(MouseTrigger, APressSpentOnAHotKeyOpeningIsNeverClickedLater) {
   EXPECT_TRUE(fake.posted.empty());
 }
 
+TEST_F(MouseTrigger, AShortClickIsHandedBackOnceEvenIfARightPressLaterClosesAHotKeyWheel) {
+  press(kPress);
+  release(kPress);
+  fake.runDeferred();
+  fake.pressHotKey(1);
+  fake.runDeferred();
+  press({10, 10});
+  release({10, 10});
+  fake.runDeferred();
+  EXPECT_EQ(fake.posted.size(), 2u) << "one press and one release, at the first click only";
+}
+
 TEST_F(MouseTrigger, ARightPressClosesAHotKeyWheelAndNothingReachesApplications) {
   fake.pressHotKey(1);
   fake.runDeferred();

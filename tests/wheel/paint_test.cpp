@@ -360,6 +360,15 @@ TEST(WheelPaint, ToolIndexMatchingNoToolHighlightsNothing) {
   }
 }
 
+TEST(WheelPaint, AGridSegmentWithNoToolUnderThePointerLightsNoCell) {
+  auto pic = render(inputsFor(configOf(kFourSegments), 0, -1));
+  for (double y : {25.67, 55.0, 84.33}) {
+    for (double x : {178.67, 208.0, 237.33}) {
+      EXPECT_COLOUR(pic->atPoint(x, y), 0.16, 0.18, 0.22, 0.02) << x << "," << y;
+    }
+  }
+}
+
 TEST(WheelPaint, ShadowOfALaterSegmentDarkensTheBorderOfTheEarlierOne) {
   auto cfg = configOf("SIZE|100\nSEG|A|#111\nSEG|B|#222\nSEG|C|#333\nSEG|D|#444\n");
   auto pic = render(inputsFor(cfg, -1, -1));

@@ -324,6 +324,13 @@ TEST_F(HelperOnDesktop, EscapeClosesOnlyTheHotKeyWheelAndOtherwiseReachesTheAppl
   ASSERT_TRUE(until([&] { return escapeIsFree(); }));
   probe->chord({XK_Escape});
   ASSERT_TRUE(until([&] { return keyPressesOnDesk(XK_Escape) == 2; }));
+
+  // Taken again by the next opening.
+  probe->chord({XK_Super_L, XK_Alt_L, XK_w});
+  ASSERT_TRUE(waitLogged("wheel opened by hotkey at 640,400", 2)) << log();
+  probe->chord({XK_Escape});
+  ASSERT_TRUE(waitLogged("wheel closed without a pick", 2)) << log();
+  EXPECT_EQ(keyPressesOnDesk(XK_Escape), 2);
 }
 
 TEST_F(HelperOnDesktop, ApplicationKeepsTheKeyboardWhileTheWheelIsOpen) {
