@@ -79,10 +79,6 @@ Xvfb::Xvfb(int width, int height) {
   if (display_.empty()) stop();
 }
 
-Xvfb::~Xvfb() {
-  stop();
-}
-
 void Xvfb::stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
@@ -154,18 +150,6 @@ std::optional<Screenshot> readXwd(const std::string& path) {
   return shot;
 }
 
-XProbe::XProbe(const std::string& display) {
-  display_ = XOpenDisplay(display.c_str());
-}
-
-XProbe::~XProbe() {
-  if (display_) XCloseDisplay(display_);
-}
-
-Window XProbe::root() const {
-  return DefaultRootWindow(display_);
-}
-
 Window XProbe::createWindow(int x, int y, int width, int height, std::uint32_t rgb,
                             bool overrideRedirect) {
   XSetWindowAttributes a{};
@@ -179,13 +163,7 @@ Window XProbe::createWindow(int x, int y, int width, int height, std::uint32_t r
                     CWBackPixel | CWOverrideRedirect | CWEventMask, &a);
   XMapRaised(display_, w);
   XSync(display_, False);
-  windows_.push_back(w);
   return w;
-}
-
-void XProbe::destroyWindow(Window window) {
-  XDestroyWindow(display_, window);
-  XSync(display_, False);
 }
 
 void XProbe::focus(Window window) {
@@ -201,12 +179,11 @@ Window XProbe::focused() const {
 }
 
 std::vector<Window> XProbe::stacking() const {
-  Window rootReturn = 0;
   Window parent = 0;
   Window* children = nullptr;
   unsigned n = 0;
   std::vector<Window> out;
-  if (XQueryTree(display_, root(), &rootReturn, &parent, &children, &n)) {
+  if (XQueryTree(display_, root(), &parent, &parent, &children, &n)) {
     out.assign(children, children + n);
     if (children) XFree(children);
   }
@@ -214,18 +191,11 @@ std::vector<Window> XProbe::stacking() const {
 }
 
 void XProbe::moveTo(int x, int y) {
-  XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
-  sync();
+  batch([&](Display* d) { XTestFakeMotionEvent(d, -1, x, y, CurrentTime); });
 }
 
-void XProbe::press(unsigned button) {
-  XTestFakeButtonEvent(display_, button, True, CurrentTime);
-  sync();
-}
-
-void XProbe::release(unsigned button) {
-  XTestFakeButtonEvent(display_, button, False, CurrentTime);
-  sync();
+void XProbe::sendButton(unsigned button, bool down) {
+  batch([&](Display* d) { XTestFakeButtonEvent(d, button, down, CurrentTime); });
 }
 
 void XProbe::click(unsigned button, int x, int y) {
@@ -236,14 +206,8 @@ void XProbe::click(unsigned button, int x, int y) {
   });
 }
 
-void XProbe::keyDown(KeySym sym) {
-  XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, sym), True, CurrentTime);
-  sync();
-}
-
-void XProbe::keyUp(KeySym sym) {
-  XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, sym), False, CurrentTime);
-  sync();
+void XProbe::sendKey(KeySym sym, bool down) {
+  batch([&](Display* d) { XTestFakeKeyEvent(d, XKeysymToKeycode(d, sym), down, CurrentTime); });
 }
 
 void XProbe::chord(const std::vector<KeySym>& syms) {
@@ -269,33 +233,16 @@ void XProbe::pump() {
   while (XPending(display_) > 0) {
     XEvent e;
     XNextEvent(display_, &e);
-    ProbeEvent p;
-    p.type = e.type;
-    p.window = e.xany.window;
-    switch (e.type) {
-      case ButtonPress:
-      case ButtonRelease:
-        p.detail = e.xbutton.button;
-        p.x = e.xbutton.x;
-        p.y = e.xbutton.y;
-        p.xRoot = e.xbutton.x_root;
-        p.yRoot = e.xbutton.y_root;
-        break;
-      case KeyPress:
-      case KeyRelease:
-        p.detail = e.xkey.keycode;
-        break;
-      case MotionNotify:
-        p.x = e.xmotion.x;
-        p.y = e.xmotion.y;
-        p.xRoot = e.xmotion.x_root;
-        p.yRoot = e.xmotion.y_root;
-        break;
-      case FocusIn:
-      case FocusOut:
-        break;
-      default:
-        continue;
+    ProbeEvent p{e.type, e.xany.window};
+    if (e.type == ButtonPress || e.type == ButtonRelease) {
+      p = {e.type,      e.xany.window,    e.xbutton.button, e.xbutton.x,
+           e.xbutton.y, e.xbutton.x_root, e.xbutton.y_root};
+    } else if (e.type == KeyPress || e.type == KeyRelease) {
+      p.detail = e.xkey.keycode;
+    } else if (e.type == MotionNotify) {
+      p = {e.type, e.xany.window, 0, e.xmotion.x, e.xmotion.y, e.xmotion.x_root, e.xmotion.y_root};
+    } else if (e.type != FocusIn && e.type != FocusOut) {
+      continue;
     }
     events.push_back(p);
   }
@@ -303,9 +250,7 @@ void XProbe::pump() {
 
 int XProbe::count(int type, Window window) const {
   int n = 0;
-  for (const ProbeEvent& e : events) {
-    if (e.type == type && (window == 0 || e.window == window)) ++n;
-  }
+  for (const ProbeEvent& e : events) n += e.type == type && (window == 0 || e.window == window);
   return n;
 }
 

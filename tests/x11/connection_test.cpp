@@ -11,60 +11,6 @@ namespace {
 
 using ConnectionTest = X11Test;
 
-TEST_F(ConnectionTest, PointerComesInBottomLeftAndTopLeftPoints) {
-  startPlatform();
-  probe->moveTo(300, 200);
-  EXPECT_DOUBLE_EQ(platform->firstScreenHeight(), 800);
-  EXPECT_EQ(platform->pointerLocation(), (Point{300, 600}));
-  EXPECT_EQ(platform->currentEventLocation(), (Point{300, 200}));
-  EXPECT_TRUE(platform->isProcessTrusted(true));
-}
-
-TEST_F(ConnectionTest, XftDpiScalesEveryCoordinateAndThePaint) {
-  const char resources[] = "Xft.dpi:\t192\n";
-  XChangeProperty(probe->display(), probe->root(), XA_RESOURCE_MANAGER, XA_STRING, 8,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(resources),
-                  sizeof(resources) - 1);
-  probe->sync();
-  startPlatform();
-  EXPECT_DOUBLE_EQ(platform->firstScreenHeight(), 400);
-  probe->moveTo(300, 200);
-  EXPECT_EQ(platform->currentEventLocation(), (Point{150, 100}));
-  EXPECT_EQ(platform->pointerLocation(), (Point{150, 300}));
-
-  StubView view;
-  auto window = platform->createOverlayWindow(view);
-  EXPECT_DOUBLE_EQ(window->backingScale(), 2.0);
-  // 100 points square, top left at (50, 60) points.
-  window->setFrame(Rect{{50, 400 - 60 - 100}, {100, 100}});
-  window->orderFrontRegardless();
-  settle();
-  Window root = 0;
-  int x = 0;
-  int y = 0;
-  unsigned w = 0;
-  unsigned h = 0;
-  unsigned border = 0;
-  unsigned depth = 0;
-  XGetGeometry(probe->display(), static_cast<X11Window&>(*window).xid(), &root, &x, &y, &w, &h,
-               &border, &depth);
-  EXPECT_EQ(x, 100);
-  EXPECT_EQ(y, 120);
-  EXPECT_EQ(w, 200u);
-  EXPECT_EQ(h, 200u);
-  EXPECT_DOUBLE_EQ(view.lastScale, 2.0);
-
-  TapRecorder rec;
-  auto tap = platform->createEventTap(rec.callback());
-  ASSERT_TRUE(tap);
-  tap->addToMainLoop();
-  probe->moveTo(400, 500);
-  probe->press(Button3);
-  probe->release(Button3);
-  ASSERT_TRUE(waitFor([&] { return rec.count(TapEventType::kRightMouseUp) == 1; }));
-  EXPECT_EQ(rec.events.front().location, (Point{200, 250}));
-}
-
 void setDpi(XProbe& probe, const std::string& dpi) {
   const std::string resources = "Xft.dpi:\t" + dpi + "\n";
   XChangeProperty(probe.display(), probe.root(), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
@@ -74,22 +20,33 @@ void setDpi(XProbe& probe, const std::string& dpi) {
 }
 
 // A new Xft.dpi applies from the next opening, never in the middle of one; and at a fractional
-// scale the view measures from where it was asked to be, not from the rounded pixel origin,
-// as the event tap does.
+// scale the view measures from where it was asked to be, not from the rounded pixel origin.
 TEST_F(ConnectionTest, FollowsXftDpiFromOneOpeningToTheNextAndMeasuresFromTheAskedPlace) {
+  const Window app = probe->createWindow(0, 0, 1280, 800, 0x808080);
   startPlatform();
+  probe->moveTo(300, 200);
+  EXPECT_DOUBLE_EQ(platform->firstScreenHeight(), 800);
+  EXPECT_EQ(platform->pointerLocation(), (Point{300, 600}));  // bottom-left points
+  EXPECT_EQ(platform->currentEventLocation(), (Point{300, 200}));
+
   StubView view;
   auto window = platform->createOverlayWindow(view);
   setDpi(*probe, "120");
   settle();
   EXPECT_DOUBLE_EQ(window->backingScale(), 1.25);
   EXPECT_DOUBLE_EQ(platform->firstScreenHeight(), 640);
-
   // Top left at (100.3, 50.3) points: pixel (125.375, 62.875), rounded to (125, 63).
   window->setFrame(Rect{{100.3, 640 - 50.3 - 100}, {100, 100}});
   window->setIgnoresMouseEvents(false);
   window->orderFrontRegardless();
   settle();
+  Window root = 0;
+  int x = 0, y = 0;
+  unsigned w = 0, h = 0, border = 0, depth = 0;
+  XGetGeometry(probe->display(), static_cast<X11Window&>(*window).xid(), &root, &x, &y, &w, &h,
+               &border, &depth);
+  EXPECT_EQ((std::array<int, 4>{x, y, int(w), int(h)}), (std::array<int, 4>{125, 63, 125, 125}));
+  EXPECT_DOUBLE_EQ(view.lastScale, 1.25);
   probe->click(Button1, 200, 150);
   ASSERT_TRUE(waitFor([&] { return view.count("down") == 1; }));
   EXPECT_NEAR(view.calls.back().at.x, 59.7, 1e-9);
@@ -100,9 +57,29 @@ TEST_F(ConnectionTest, FollowsXftDpiFromOneOpeningToTheNextAndMeasuresFromTheAsk
   EXPECT_DOUBLE_EQ(window->backingScale(), 1.25) << "changed while shown";
   window->orderOut();
   EXPECT_DOUBLE_EQ(window->backingScale(), 2.0);
+  EXPECT_EQ(platform->pointerLocation(), (Point{100, 325}));
+
+  // The tap and a handed-back click are in points too.
+  TapRecorder rec;
+  auto tap = platform->createEventTap(rec.callback());
+  ASSERT_TRUE(tap);
+  tap->addToMainLoop();
+  probe->click(Button3, 400, 500);
+  ASSERT_TRUE(waitFor([&] { return rec.count(TapEventType::kRightMouseUp) == 1; }));
+  EXPECT_EQ(rec.events.front().location, (Point{200, 250}));
+  tap.reset();
+  settle();
+  probe->clearEvents();
+  auto source = platform->createEventSource();
+  for (TapEventType type : {TapEventType::kRightMouseDown, TapEventType::kRightMouseUp}) {
+    source->post(*source->createMouseEvent(type, Point{150, 100}));
+  }
+  ASSERT_TRUE(waitFor([&] { return probe->count(ButtonRelease, app) == 1; }));
+  EXPECT_EQ(probe->events.back().xRoot, 300);
+  EXPECT_EQ(probe->events.back().yRoot, 200);
 }
 
-TEST_F(ConnectionTest, KeepsRunningItsLoopWhenTheServerGoesAway) {
+TEST_F(ConnectionTest, KeepsRunningItsLoopWhenTheServerGoesAwayAndOpensNoneWithoutOne) {
   startPlatform();
   StubView view;
   auto window = platform->createOverlayWindow(view);
@@ -139,14 +116,10 @@ TEST_F(ConnectionTest, KeepsRunningItsLoopWhenTheServerGoesAway) {
   EXPECT_FALSE(platform->createEventSource());
   EXPECT_NE(platform->registerHotKey(kKeyCodeW, kModCommand | kModOption, HotKeyId{1, 1}).status,
             0);
-  auto late = platform->createOverlayWindow(view);
-  late->orderFrontRegardless();
-  late.reset();
+  platform->createOverlayWindow(view)->orderFrontRegardless();
   tap.reset();
   window.reset();
-}
 
-TEST_F(ConnectionTest, NoDisplayMeansNoBackend) {
   X11Options options;
   options.display = ":4999";
   EXPECT_FALSE(X11Platform::open(options));

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t kDesk = 0x20A040;  // the "desktop": a window under everything
 constexpr std::uint32_t kRed = 0xD02020;
+constexpr std::uint32_t kBlue = 0x2020D0;
 
 // Screen frames in bottom-left points: the window's top left at (x, y) top-left pixels.
 Rect frameAt(int x, int y, int side, double screenHeight = 800) {
@@ -36,10 +37,17 @@ class OverlayWindowTest : public X11Test {
     if (deskWindow) desk = probe->createWindow(0, 0, 1280, 800, kDesk);
   }
 
-  void open(X11Options options = {}) {
+  void TearDown() override {
+    window.reset();
+    X11Test::TearDown();
+  }
+
+  // Shows the view's 300-pixel square with its top left at (400, 200).
+  void open(X11Options options = {}, bool takesMouse = false) {
     startPlatform(options);
     window = std::unique_ptr<X11Window>(
         static_cast<X11Window*>(platform->createOverlayWindow(view).release()));
+    window->setIgnoresMouseEvents(!takesMouse);  // told before it shows, as the hot key does
     window->setFrame(frameAt(400, 200, 300));
     window->setNeedsDisplay();
     window->orderFrontRegardless();
@@ -53,49 +61,33 @@ class OverlayWindowTest : public X11Test {
     return shot.value_or(Screenshot{});
   }
 
-  std::vector<ProbeEvent> buttonsOn(Window w) const {
-    std::vector<ProbeEvent> out;
-    for (const ProbeEvent& e : probe->events) {
-      if ((e.type == ButtonPress || e.type == ButtonRelease) && e.window == w) out.push_back(e);
-    }
-    return out;
-  }
-
-  void TearDown() override {
-    window.reset();
-    X11Test::TearDown();
-  }
-
   // Taking the mouse, the view gets every click within its square, painted or not, and none
   // outside it, whatever the compositor does with the window's shape.
   void expectTakesEveryClickInItsSquare() {
     const Window outside = probe->createWindow(340, 140, 50, 50, 0x808080);
-    startPlatform();
-    window = std::unique_ptr<X11Window>(
-        static_cast<X11Window*>(platform->createOverlayWindow(view).release()));
-    window->setIgnoresMouseEvents(false);  // told before it shows, as the hot key does
-    window->setFrame(frameAt(400, 200, 300));
-    window->setNeedsDisplay();
-    window->orderFrontRegardless();
-    settle();
+    open({}, true);
+    probe->moveTo(560, 330);
+    ASSERT_TRUE(waitFor([&] { return view.count("moved") >= 1; }));
+    EXPECT_EQ(view.calls.back().at, (Point{160, 130}));
     probe->click(Button1, 550, 350);  // on the disc
     probe->click(Button2, 402, 202);  // corners, outside the disc
-    probe->click(Button1, 697, 497);
-    auto clicks = [&] {
-      std::vector<StubView::Call> out;
-      for (const StubView::Call& c : view.calls) {
-        if (c.what != "moved" && c.what != "dragged") out.push_back(c);
-      }
-      return out;
-    };
-    ASSERT_TRUE(waitFor([&] { return clicks().size() == 3; }));
-    EXPECT_EQ(clicks()[0].at, (Point{150, 150}));
-    EXPECT_EQ(clicks()[1].what, "otherDown");
-    EXPECT_EQ(clicks()[1].at, (Point{2, 2}));
-    EXPECT_EQ(clicks()[2].at, (Point{297, 297}));
+    probe->click(Button3, 697, 497);
+    probe->click(Button4, 553, 353);  // a scroll step is not a click
+    ASSERT_TRUE(waitFor([&] { return view.clicks().size() == 3; }));
+    const std::pair<std::string, Point> expected[] = {
+        {"down", {150, 150}}, {"otherDown", {2, 2}}, {"rightDown", {297, 297}}};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(view.clicks()[i].what, expected[i].first);
+      EXPECT_EQ(view.clicks()[i].at, expected[i].second);
+    }
+    probe->press(Button1);
+    probe->moveTo(500, 300);
+    probe->release(Button1);
+    ASSERT_TRUE(waitFor([&] { return view.count("dragged") >= 1; }));
     probe->click(Button2, 360, 160);
-    ASSERT_TRUE(waitFor([&] { return buttonsOn(outside).size() == 2; }));
-    EXPECT_EQ(clicks().size(), 3u);
+    ASSERT_TRUE(waitFor([&] { return buttons(outside) == 2; }));
+    EXPECT_EQ(view.clicks().size(), 4u);  // the drag's press the fourth
+    EXPECT_EQ(buttons(), 2);
   }
 
   bool deskWindow = true;  // else the desktop colour is the root's background
@@ -104,85 +96,45 @@ class OverlayWindowTest : public X11Test {
   std::unique_ptr<X11Window> window;
 };
 
-TEST_F(OverlayWindowTest, StaysAboveTopLevelsMappedAfterIt) {
-  open();
-  ASSERT_EQ(probe->stacking().back(), window->xid());
-  const Window popup = probe->createWindow(450, 250, 100, 100, 0x0000FF);
-  ASSERT_TRUE(waitFor([&] { return probe->stacking().back() == window->xid(); }));
-  // A window raised later is covered again as well.
-  XRaiseWindow(probe->display(), popup);
-  probe->sync();
-  ASSERT_TRUE(waitFor([&] { return probe->stacking().back() == window->xid(); }));
-  const Window managed = probe->createWindow(420, 220, 80, 80, 0x00FFFF, false);
-  ASSERT_TRUE(waitFor([&] { return probe->stacking().back() == window->xid(); }));
-  (void)managed;
-}
-
-TEST_F(OverlayWindowTest, IsOverrideRedirectAndRefusesInputFocus) {
-  open();
-  XWindowAttributes attributes{};
-  XGetWindowAttributes(probe->display(), window->xid(), &attributes);
-  EXPECT_TRUE(attributes.override_redirect);
-  EXPECT_EQ(attributes.map_state, IsViewable);
-  EXPECT_TRUE(window->argb());
-  XWMHints* hints = XGetWMHints(probe->display(), window->xid());
-  ASSERT_TRUE(hints);
-  EXPECT_TRUE(hints->flags & InputHint);
-  EXPECT_FALSE(hints->input);
-  XFree(hints);
-}
-
-TEST_F(OverlayWindowTest, IgnoringTheMouseLetsClicksThroughToTheWindowBeneath) {
-  open();
-  probe->click(Button1, 550, 350);
-  ASSERT_TRUE(waitFor([&] { return buttonsOn(desk).size() == 2; }));
-  EXPECT_TRUE(view.calls.empty());
-}
-
-TEST_F(OverlayWindowTest, TakingTheMouseDeliversButtonsAndMovesInViewCoordinates) {
-  open();
-  window->setIgnoresMouseEvents(false);
-  settle();
-  probe->moveTo(560, 330);
-  ASSERT_TRUE(waitFor([&] { return view.count("moved") >= 1; }));
-  EXPECT_EQ(view.calls.back().at, (Point{160, 130}));
-  probe->click(Button1, 550, 350);
-  probe->click(Button2, 551, 351);
-  probe->click(Button3, 552, 352);
-  probe->click(Button4, 553, 353);  // a scroll step is not a click
-  ASSERT_TRUE(waitFor([&] { return view.count("rightDown") == 1; }));
-  settle();
-  EXPECT_EQ(view.count("down"), 1);
-  EXPECT_EQ(view.count("otherDown"), 1);
-  for (const StubView::Call& c : view.calls) {
-    if (c.what == "down") {
-      EXPECT_EQ(c.at, (Point{150, 150}));
-    } else if (c.what == "otherDown") {
-      EXPECT_EQ(c.at, (Point{151, 151}));
-    } else if (c.what == "rightDown") {
-      EXPECT_EQ(c.at, (Point{152, 152}));
-    }
-  }
-  probe->press(Button1);
-  probe->moveTo(500, 300);
-  probe->release(Button1);
-  ASSERT_TRUE(waitFor([&] { return view.count("dragged") >= 1; }));
-  EXPECT_TRUE(buttonsOn(desk).empty());
-
-  window->setIgnoresMouseEvents(true);
-  settle();
-  probe->click(Button1, 550, 350);
-  ASSERT_TRUE(waitFor([&] { return buttonsOn(desk).size() == 2; }));
-}
-
 TEST_F(OverlayWindowTest, TakesEveryClickInItsSquareWithoutACompositor) {
   expectTakesEveryClickInItsSquare();
 }
 
-TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
+TEST_F(OverlayWindowTest, LetsClicksThroughWhileIgnoringTheMouseAndNeverTakesTheFocus) {
+  probe->focus(desk);
   open();
+  probe->click(Button1, 550, 350);
+  ASSERT_TRUE(waitFor([&] { return buttons(desk) == 2; }));
   window->setIgnoresMouseEvents(false);
   settle();
+  probe->click(Button1, 550, 350);
+  ASSERT_TRUE(waitFor([&] { return view.count("down") == 1; }));
+  EXPECT_EQ(buttons(desk), 2);
+  EXPECT_EQ(probe->focused(), desk);
+  probe->chord({XK_a});
+  ASSERT_TRUE(waitFor([&] { return probe->count(KeyPress, desk) == 1; }));
+}
+
+// A window mapped or raised over the open wheel goes under it again, input window and all.
+TEST_F(OverlayWindowTest, StaysAboveWindowsMappedOrRaisedAfterItAndTakesTheClicksThere) {
+  open({}, true);
+  const Window popup = probe->createWindow(450, 250, 100, 100, 0x0000FF);
+  auto beneath = [&] {
+    const std::vector<Window> s = probe->stacking();
+    return s.size() > 3 && s[s.size() - 1] != popup && s[s.size() - 2] != popup;
+  };
+  for (int round = 1; round <= 2; ++round) {
+    ASSERT_TRUE(waitFor(beneath)) << "round " << round;
+    probe->click(Button1, 500, 300);
+    ASSERT_TRUE(waitFor([&] { return view.count("down") == round; }));
+    XRaiseWindow(probe->display(), popup);
+    probe->sync();
+  }
+  EXPECT_EQ(buttons(popup), 0);
+}
+
+TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
+  open({}, true);
   view.onClick = [&] {
     window->setIgnoresMouseEvents(true);
     window->orderOut();
@@ -193,7 +145,7 @@ TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
     ASSERT_TRUE(waitFor([&] { return !window->shown(); }));
     probe->release(button);
     settle();
-    EXPECT_TRUE(buttonsOn(desk).empty()) << "button " << button;
+    EXPECT_EQ(buttons(desk), 0) << "button " << button;
     window->setIgnoresMouseEvents(false);
     window->orderFrontRegardless();
     settle();
@@ -202,34 +154,50 @@ TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
   window->orderOut();
   settle();
   probe->click(Button1, 405, 205);
-  ASSERT_TRUE(waitFor([&] { return buttonsOn(desk).size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return buttons(desk) == 2; }));
 }
 
-TEST_F(OverlayWindowTest, FocusedClientKeepsTheKeyboardWhileItShows) {
-  const Window app = probe->createWindow(100, 100, 200, 200, 0x808080);
-  probe->focus(app);
-  open();
-  window->setIgnoresMouseEvents(false);
-  probe->click(Button1, 550, 350);
-  settle();
-  EXPECT_EQ(probe->focused(), app);
-  probe->chord({XK_a});
-  ASSERT_TRUE(waitFor([&] { return probe->count(KeyPress, app) == 1; }));
-}
-
+// Painted once per turn of the loop, sending only what changed, the shape following the paint.
 TEST_F(OverlayWindowTest, ScreenshotShowsThePaintAndTheDesktopAroundItWithoutACompositor) {
   open();
   EXPECT_TRUE(window->shaped());
-  const Screenshot shot = screenshot();
-  EXPECT_TRUE(near(shot.at(550, 350), kRed));   // centre
-  EXPECT_TRUE(near(shot.at(550, 260), kRed));   // inside the disc, near its top
-  EXPECT_TRUE(near(shot.at(405, 205), kDesk));  // a corner of the window, outside the disc
-  EXPECT_TRUE(near(shot.at(695, 495), kDesk));
-  EXPECT_TRUE(near(shot.at(390, 350), kDesk));  // beside the window
+  EXPECT_TRUE(window->sharedMemory());
+  Screenshot shot = screenshot();
+  for (auto [x, y, rgb] : {std::tuple{550, 350, kRed},
+                           {550, 260, kRed},
+                           {405, 205, kDesk},
+                           {695, 495, kDesk},
+                           {390, 350, kDesk},
+                           {420, 350, kDesk}}) {
+    EXPECT_TRUE(near(shot.at(x, y), rgb)) << x << "," << y;
+  }
+
+  view.rgb = kBlue;  // a change within the disc's bounds
+  const int draws = view.draws;
+  for (int i = 0; i < 10; ++i) window->setNeedsDisplay();
+  EXPECT_EQ(view.draws, draws);
+  drainLoop();
+  EXPECT_EQ(view.draws, draws + 1);
+  EXPECT_GT(window->lastUpload().width, 0);
+  EXPECT_LT(window->lastUpload().width, 300);
+  EXPECT_LT(window->lastUpload().height, 300);
+  EXPECT_TRUE(near(screenshot().at(550, 350), kBlue));
+  window->setNeedsDisplay();
+  drainLoop();
+  EXPECT_EQ(window->lastUpload().width, 0) << "nothing changed, yet something was sent";
+
+  view.inset = 0.02;  // a larger disc: the shape grows with it
+  window->setNeedsDisplay();
+  drainLoop();
+  EXPECT_TRUE(near(screenshot().at(420, 350), kBlue));
 
   window->orderOut();
-  const Screenshot after = screenshot();
-  EXPECT_TRUE(near(after.at(550, 350), kDesk));
+  EXPECT_TRUE(near(screenshot().at(550, 350), kDesk));
+  window->setFrame(frameAt(100, 100, 300));  // reopened elsewhere with its last paint
+  window->orderFrontRegardless();
+  shot = screenshot();
+  EXPECT_TRUE(near(shot.at(250, 250), kBlue));
+  EXPECT_TRUE(near(shot.at(550, 350), kDesk));
 }
 
 TEST_F(OverlayWindowTest, PaintsTheSameWithoutSharedMemory) {
@@ -240,48 +208,6 @@ TEST_F(OverlayWindowTest, PaintsTheSameWithoutSharedMemory) {
   const Screenshot shot = screenshot();
   EXPECT_TRUE(near(shot.at(550, 350), kRed));
   EXPECT_TRUE(near(shot.at(405, 205), kDesk));
-}
-
-TEST_F(OverlayWindowTest, UsesSharedMemoryWhenTheServerOffersIt) {
-  open();
-  EXPECT_TRUE(window->sharedMemory());
-}
-
-TEST_F(OverlayWindowTest, ManyRedrawRequestsMakeOnePaintPerTurnOfTheLoop) {
-  open();
-  const int before = view.draws;
-  for (int i = 0; i < 10; ++i) window->setNeedsDisplay();
-  EXPECT_EQ(view.draws, before);
-  drainLoop();
-  EXPECT_EQ(view.draws, before + 1);
-}
-
-TEST_F(OverlayWindowTest, AChangeSendsOnlyTheRectangleThatChanged) {
-  open();
-  // A small change: the disc's colour, within the disc's bounds only.
-  view.setColour(0x2020D0);
-  window->setNeedsDisplay();
-  drainLoop();
-  const XRectangle sent = window->lastUpload();
-  EXPECT_GT(sent.width, 0);
-  EXPECT_LT(sent.width, 300);
-  EXPECT_LT(sent.height, 300);
-  EXPECT_TRUE(near(screenshot().at(550, 350), 0x2020D0));
-
-  // Nothing changed: nothing is sent.
-  window->setNeedsDisplay();
-  drainLoop();
-  EXPECT_EQ(window->lastUpload().width, 0);
-}
-
-TEST_F(OverlayWindowTest, ReopensWithItsLastPaintAtANewPlace) {
-  open();
-  window->orderOut();
-  window->setFrame(frameAt(100, 100, 300));
-  window->orderFrontRegardless();
-  const Screenshot shot = screenshot();
-  EXPECT_TRUE(near(shot.at(250, 250), kRed));
-  EXPECT_TRUE(near(shot.at(550, 350), kDesk));
 }
 
 // Compositors paint shadows under windows; a full-screen window as the desktop would cast one
@@ -353,21 +279,14 @@ TEST_F(CompositedOverlayTest, UsesAlphaWithoutShapeOrShadowAndFollowsTheComposit
   expectCleanComposite();
 }
 
-TEST_F(CompositedOverlayTest, CastsNoShadowUnderPicom) {
+TEST_F(CompositedOverlayTest, TakesEveryClickInItsSquareAndCastsNoShadowUnderPicom) {
   if (!startCompositor(
           {"/usr/bin/picom", "--backend", "xrender", "--shadow", "--config", "/dev/null"})) {
     GTEST_SKIP() << "no picom";
   }
-  open();
+  expectTakesEveryClickInItsSquare();
   EXPECT_FALSE(window->shaped());
   expectCleanComposite();
-}
-
-TEST_F(CompositedOverlayTest, TakesEveryClickInItsSquareUnderPicomToo) {
-  if (!startCompositor({"/usr/bin/picom", "--backend", "xrender", "--config", "/dev/null"})) {
-    GTEST_SKIP() << "no picom";
-  }
-  expectTakesEveryClickInItsSquare();
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Shared set-up of the X11 backend tests: a private Xvfb, a probe client on it, and the
-// backend under test, driven by iterating the GLib loop that the backend runs on.
+// The X11 backend on a private Xvfb, with a probe client beside it; the backend runs when the
+// test iterates the GLib loop.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,9 +7,8 @@
 #include <cairo.h>
 #include <glib.h>
 
-#include <chrono>
+#include <array>
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +19,7 @@
 
 namespace nimbra::testing {
 
-// A view that paints an opaque disc of one colour, inset from the window's edge, and records
+// Paints an opaque disc of one colour with `inset` of the side left around it, and records
 // the mouse calls it gets.
 class StubView : public ViewDelegate {
  public:
@@ -28,19 +27,17 @@ class StubView : public ViewDelegate {
     std::string what;
     Point at;
   };
-
-  explicit StubView(std::uint32_t rgb = 0xD02020, double inset = 0.15) : rgb_(rgb), inset_(inset) {}
+  explicit StubView(std::uint32_t rgb = 0xD02020) : rgb(rgb) {}
 
   void draw(Canvas& canvas, const Rect& dirty) override {
     ++draws;
+    lastScale = canvas.scale;
     const double w = dirty.size.width * canvas.scale;
     const double h = dirty.size.height * canvas.scale;
-    const double r = std::min(w, h) * (0.5 - inset_);
-    cairo_set_source_rgb(canvas.cr, ((rgb_ >> 16) & 0xFF) / 255.0, ((rgb_ >> 8) & 0xFF) / 255.0,
-                         (rgb_ & 0xFF) / 255.0);
-    cairo_arc(canvas.cr, w / 2, h / 2, r, 0, 2 * M_PI);
+    cairo_set_source_rgb(canvas.cr, (rgb >> 16) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                         (rgb & 0xFF) / 255.0);
+    cairo_arc(canvas.cr, w / 2, h / 2, std::min(w, h) * (0.5 - inset), 0, 2 * M_PI);
     cairo_fill(canvas.cr);
-    lastScale = canvas.scale;
   }
   void mouseMoved(Point p) override { calls.push_back({"moved", p}); }
   void mouseDragged(Point p) override { calls.push_back({"dragged", p}); }
@@ -48,13 +45,21 @@ class StubView : public ViewDelegate {
   void rightMouseDown(Point p) override { record("rightDown", p); }
   void otherMouseDown(Point p) override { record("otherDown", p); }
 
-  void setColour(std::uint32_t rgb) { rgb_ = rgb; }
   int count(const std::string& what) const {
     int n = 0;
     for (const Call& c : calls) n += c.what == what;
     return n;
   }
+  std::vector<Call> clicks() const {
+    std::vector<Call> out;
+    for (const Call& c : calls) {
+      if (c.what != "moved" && c.what != "dragged") out.push_back(c);
+    }
+    return out;
+  }
 
+  std::uint32_t rgb;
+  double inset = 0.15;
   int draws = 0;
   double lastScale = 0;
   std::vector<Call> calls;
@@ -65,9 +70,6 @@ class StubView : public ViewDelegate {
     calls.push_back({what, p});
     if (onClick) onClick();
   }
-
-  std::uint32_t rgb_;
-  double inset_;
 };
 
 class X11Test : public ::testing::Test {
@@ -82,8 +84,6 @@ class X11Test : public ::testing::Test {
   void TearDown() override {
     platform.reset();
     drainLoop();
-    probe.reset();
-    server.reset();
   }
 
   void startPlatform(X11Options options = {}) {
@@ -91,8 +91,6 @@ class X11Test : public ::testing::Test {
     platform = X11Platform::open(options);
     ASSERT_TRUE(platform) << "cannot open " << server->display();
   }
-
-  Display* platformDisplay() { return platform->connection().display(); }
 
   static void drainLoop() {
     while (g_main_context_iteration(g_main_context_default(), FALSE)) {
@@ -104,7 +102,7 @@ class X11Test : public ::testing::Test {
                std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
     std::vector<int> fds{ConnectionNumber(probe->display())};
     if (platform && platform->connection().alive()) {
-      fds.push_back(ConnectionNumber(platformDisplay()));
+      fds.push_back(ConnectionNumber(platform->connection().display()));
     }
     return waitUntil(
         done,
@@ -120,10 +118,15 @@ class X11Test : public ::testing::Test {
   void settle() {
     for (int round = 0; round < 3; ++round) {
       probe->sync();
-      if (platform && platform->connection().alive()) XSync(platformDisplay(), False);
+      if (platform && platform->connection().alive())
+        XSync(platform->connection().display(), False);
       drainLoop();
     }
     probe->sync();
+  }
+
+  int buttons(Window w = 0) const {
+    return probe->count(ButtonPress, w) + probe->count(ButtonRelease, w);
   }
 
   std::unique_ptr<Xvfb> server;
@@ -131,7 +134,7 @@ class X11Test : public ::testing::Test {
   std::unique_ptr<X11Platform> platform;
 };
 
-// A tap callback that records what it sees and swallows what the mouse trigger swallows.
+// Records what the tap sees and swallows what the mouse trigger swallows.
 struct TapRecorder {
   std::vector<TapEvent> events;
   TapCallbackFn callback() {
