@@ -1,10 +1,10 @@
-// A private X server and a client of our own on it, for the X11 tests and the demo.
-//
-// Screenshots read Xvfb's frame-buffer file (-fbdir): XGetImage on the root shows the parts of
-// a window cut away by its shape as black instead of what lies beneath.
+// A private X server and a client of our own on it, for the X11 tests and the demo. Screenshots
+// read Xvfb's frame-buffer file (-fbdir): XGetImage on the root would show the parts of a window
+// cut away by its shape as black instead of what lies beneath.
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -45,22 +45,19 @@ struct Screenshot {
   bool savePng(const std::string& path) const;
 };
 
-// Reads Xvfb's frame-buffer file; none when it cannot be read.
+// Reads the frame-buffer file of a 24-bit Xvfb screen; none when it cannot be read.
 std::optional<Screenshot> readXwd(const std::string& path);
 
-// One input or focus event a probe window received.
 struct ProbeEvent {
-  int type = 0;
+  int type = 0;  // ButtonPress, KeyPress, MotionNotify...
   Window window = 0;
   unsigned detail = 0;  // button or key code
-  int x = 0;            // in the window
-  int y = 0;
   int xRoot = 0;
   int yRoot = 0;
 };
 
-// A client connection of our own: windows to click on and look at, input through XTest. Each
-// input call returns after the server has processed it.
+// A client connection of our own: windows to click on, input through XTest. Each input call
+// returns once the server has processed it.
 class XProbe {
  public:
   explicit XProbe(const std::string& display) : display_(XOpenDisplay(display.c_str())) {}
@@ -74,32 +71,62 @@ class XProbe {
   Display* display() const { return display_; }
   Window root() const { return DefaultRootWindow(display_); }
 
-  // A mapped top-level of one colour (0xRRGGBB) that records its input and focus events.
+  // A mapped top-level of one colour (0xRRGGBB) that records its input events.
   Window createWindow(int x, int y, int width, int height, std::uint32_t rgb,
                       bool overrideRedirect = true);
-  void focus(Window window);
-  Window focused() const;
+  void focus(Window w) {
+    batch([&](Display* d) { XSetInputFocus(d, w, RevertToParent, 0); });
+  }
+  Window focused() const {
+    Window w = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &w, &revert);
+    return w;
+  }
   std::vector<Window> stacking() const;  // children of the root, bottom to top
 
-  void moveTo(int x, int y);
-  void press(unsigned button) { sendButton(button, true); }
-  void release(unsigned button) { sendButton(button, false); }
-  void click(unsigned button, int x, int y);
-  void keyDown(KeySym sym) { sendKey(sym, true); }
-  void keyUp(KeySym sym) { sendKey(sym, false); }
+  void moveTo(int x, int y) {
+    batch([&](Display* d) { XTestFakeMotionEvent(d, -1, x, y, 0); });
+  }
+  void press(unsigned button) { sendButton(button, True); }
+  void release(unsigned button) { sendButton(button, False); }
+  void click(unsigned button, int x, int y) {
+    batch([&](Display* d) {
+      XTestFakeMotionEvent(d, -1, x, y, 0);
+      XTestFakeButtonEvent(d, button, True, 0);
+      XTestFakeButtonEvent(d, button, False, 0);
+    });
+  }
+  void keyDown(KeySym sym) { sendKey(sym, True); }
+  void keyUp(KeySym sym) { sendKey(sym, False); }
   void chord(const std::vector<KeySym>& syms);  // pressed in order, released in reverse
   // Several XTest requests in one flush, for input that must arrive back to back.
-  void batch(const std::function<void(Display*)>& requests);
+  void batch(const std::function<void(Display*)>& requests) {
+    requests(display_);
+    sync();
+  }
 
-  void sync();  // the server has handled everything sent so far; reads what arrived
+  // The server has handled everything sent so far; reads what arrived.
+  void sync() {
+    XSync(display_, False);
+    pump();
+  }
   void pump();  // reads what has arrived, without waiting
   std::vector<ProbeEvent> events;
   void clearEvents() { events.clear(); }
-  int count(int type, Window window = 0) const;
+  int count(int type, Window window = 0) const {
+    int n = 0;
+    for (const ProbeEvent& e : events) n += e.type == type && (window == 0 || e.window == window);
+    return n;
+  }
 
  private:
-  void sendButton(unsigned button, bool down);
-  void sendKey(KeySym sym, bool down);
+  void sendButton(unsigned button, Bool down) {
+    batch([&](Display* d) { XTestFakeButtonEvent(d, button, down, 0); });
+  }
+  void sendKey(KeySym sym, Bool down) {
+    batch([&](Display* d) { XTestFakeKeyEvent(d, XKeysymToKeycode(d, sym), down, 0); });
+  }
   Display* display_ = nullptr;
 };
 

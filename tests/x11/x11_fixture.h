@@ -1,5 +1,5 @@
-// The X11 backend on a private Xvfb, with a probe client beside it; the backend runs when the
-// test iterates the GLib loop.
+// The X11 backend on a private Xvfb with a probe client beside it; the backend runs when the
+// test turns the GLib loop.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,24 +19,20 @@
 
 namespace nimbra::testing {
 
-// Paints an opaque disc of one colour with `inset` of the side left around it, and records
-// the mouse calls it gets.
-class StubView : public ViewDelegate {
- public:
+// Paints an opaque disc of one colour, `inset` of the side in from the edge, and records the
+// mouse calls it gets.
+struct StubView : ViewDelegate {
   struct Call {
     std::string what;
     Point at;
   };
-  explicit StubView(std::uint32_t rgb = 0xD02020) : rgb(rgb) {}
-
   void draw(Canvas& canvas, const Rect& dirty) override {
     ++draws;
     lastScale = canvas.scale;
-    const double w = dirty.size.width * canvas.scale;
-    const double h = dirty.size.height * canvas.scale;
+    const double side = dirty.size.width * canvas.scale;
     cairo_set_source_rgb(canvas.cr, (rgb >> 16) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
                          (rgb & 0xFF) / 255.0);
-    cairo_arc(canvas.cr, w / 2, h / 2, std::min(w, h) * (0.5 - inset), 0, 2 * M_PI);
+    cairo_arc(canvas.cr, side / 2, side / 2, side * (0.5 - inset), 0, 2 * M_PI);
     cairo_fill(canvas.cr);
   }
   void mouseMoved(Point p) override { calls.push_back({"moved", p}); }
@@ -44,32 +40,22 @@ class StubView : public ViewDelegate {
   void mouseDown(Point p) override { record("down", p); }
   void rightMouseDown(Point p) override { record("rightDown", p); }
   void otherMouseDown(Point p) override { record("otherDown", p); }
-
+  void record(const char* what, Point p) {
+    calls.push_back({what, p});
+    if (onClick) onClick();
+  }
   int count(const std::string& what) const {
     int n = 0;
     for (const Call& c : calls) n += c.what == what;
     return n;
   }
-  std::vector<Call> clicks() const {
-    std::vector<Call> out;
-    for (const Call& c : calls) {
-      if (c.what != "moved" && c.what != "dragged") out.push_back(c);
-    }
-    return out;
-  }
 
-  std::uint32_t rgb;
+  std::uint32_t rgb = 0xD02020;
   double inset = 0.15;
   int draws = 0;
   double lastScale = 0;
   std::vector<Call> calls;
   std::function<void()> onClick;  // what a click does, as closing the wheel would
-
- private:
-  void record(const char* what, Point p) {
-    calls.push_back({what, p});
-    if (onClick) onClick();
-  }
 };
 
 class X11Test : public ::testing::Test {
@@ -78,9 +64,7 @@ class X11Test : public ::testing::Test {
     server = std::make_unique<Xvfb>();
     ASSERT_TRUE(server->ok()) << "Xvfb did not start";
     probe = std::make_unique<XProbe>(server->display());
-    ASSERT_TRUE(probe->ok());
   }
-
   void TearDown() override {
     platform.reset();
     drainLoop();
@@ -91,19 +75,17 @@ class X11Test : public ::testing::Test {
     platform = X11Platform::open(options);
     ASSERT_TRUE(platform) << "cannot open " << server->display();
   }
-
   static void drainLoop() {
     while (g_main_context_iteration(g_main_context_default(), FALSE)) {
     }
   }
+  bool alive() const { return platform && platform->connection().alive(); }
 
-  // Runs the backend's loop and reads the probe's events until `done` holds.
+  // Turns the backend's loop and reads the probe's events until `done` holds.
   bool waitFor(const std::function<bool()>& done,
                std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
     std::vector<int> fds{ConnectionNumber(probe->display())};
-    if (platform && platform->connection().alive()) {
-      fds.push_back(ConnectionNumber(platform->connection().display()));
-    }
+    if (alive()) fds.push_back(ConnectionNumber(platform->connection().display()));
     return waitUntil(
         done,
         [&] {
@@ -118,8 +100,7 @@ class X11Test : public ::testing::Test {
   void settle() {
     for (int round = 0; round < 3; ++round) {
       probe->sync();
-      if (platform && platform->connection().alive())
-        XSync(platform->connection().display(), False);
+      if (alive()) XSync(platform->connection().display(), False);
       drainLoop();
     }
     probe->sync();
@@ -127,6 +108,13 @@ class X11Test : public ::testing::Test {
 
   int buttons(Window w = 0) const {
     return probe->count(ButtonPress, w) + probe->count(ButtonRelease, w);
+  }
+  std::vector<ProbeEvent> buttonEvents() const {
+    std::vector<ProbeEvent> out;
+    for (const ProbeEvent& e : probe->events) {
+      if (e.type == ButtonPress || e.type == ButtonRelease) out.push_back(e);
+    }
+    return out;
   }
 
   std::unique_ptr<Xvfb> server;
