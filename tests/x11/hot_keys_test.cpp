@@ -45,8 +45,9 @@ class HotKeysTest : public X11Test {
   int fired = 0;
 };
 
-// The hot key's press and release are both the helper's, whichever key comes up first; the
-// application sees every other key it saw go down come up, and what is typed meanwhile.
+// The hot key's press and release are both the helper's, whichever key comes up
+// first; the application sees every other key it saw go down come up, and what
+// is typed meanwhile.
 TEST_F(HotKeysTest, TheFocusedWindowSeesNoHalfOfTheHotKeyWhateverComesUpFirst) {
   const std::vector<std::vector<KeySym>> releaseOrders = {
       {XK_w, XK_Alt_L, XK_Super_L}, {XK_Alt_L, XK_w, XK_Super_L}, {XK_Super_L, XK_Alt_L, XK_w}};
@@ -58,7 +59,8 @@ TEST_F(HotKeysTest, TheFocusedWindowSeesNoHalfOfTheHotKeyWhateverComesUpFirst) {
     ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, XK_a) == 1; }));
     for (KeySym s : order) {
       probe->keyUp(s);
-      // Handed back before the next key moves, as a person's fingers leave time for.
+      // Handed back before the next key moves, as a person's fingers leave time
+      // for.
       if (s != XK_w) ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, s) == 1; }));
     }
     settle();
@@ -91,7 +93,8 @@ TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiers) {
   EXPECT_EQ(keyEvents(KeyPress, XK_q), 1);
 }
 
-// Counts the presses of one key that reach the backend's connection, repeats included.
+// Counts the presses of one key that reach the backend's connection, repeats
+// included.
 struct KeyPressCounter : X11EventHandler {
   void handleEvent(XEvent& e) override { presses += e.type == KeyPress && e.xkey.keycode == key; }
   unsigned key;
@@ -102,7 +105,8 @@ TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   KeyPressCounter counter;
   counter.key = keycode(XK_w);
   platform->connection().addHandler(&counter);
-  XkbSetAutoRepeatRate(probe->display(), XkbUseCoreKbd, 30, 15);  // several repeats soon
+  XkbSetAutoRepeatRate(probe->display(), XkbUseCoreKbd, 30,
+                       15);  // several repeats soon
   for (KeySym s : {XK_Super_L, XK_Alt_L, XK_w}) probe->keyDown(s);
   ASSERT_TRUE(waitFor([&] { return counter.presses >= 5; }));
   for (KeySym s : {XK_w, XK_Alt_L, XK_Super_L}) probe->keyUp(s);
@@ -113,17 +117,14 @@ TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   platform->connection().removeHandler(&counter);
 }
 
-// W is grabbed where the layout types it, in any group, or where it sits on a US keyboard when
-// no group has it; the grabs follow each layout change. In Xvfb's evdev key map 25 is W on a
-// US keyboard, 52 on a French one.
+// W is grabbed where the layout types it, in any group, or where it sits on a
+// US keyboard when no group has it; the grabs follow each layout change. In
+// Xvfb's evdev key map 25 is W on a US keyboard, 52 on a French one.
 TEST_F(HotKeysTest, FollowsTheKeyboardLayout) {
-  struct Layout {
-    const char* name;
-    int group;
-    unsigned key;       // types W, or sits where W does on a US keyboard
-    unsigned otherKey;  // types no W now
-  };
-  const Layout layouts[] = {{"ru", 0, 25, 52}, {"fr", 0, 52, 25}, {"us,ru", 1, 25, 52}};
+  // Each layout, its group, the key that types W (or sits where W does on a US
+  // keyboard), and a key that types no W now.
+  const std::tuple<const char*, int, unsigned, unsigned> layouts[] = {
+      {"ru", 0, 25, 52}, {"fr", 0, 52, 25}, {"us,ru", 1, 25, 52}, {"ru,fr", 1, 52, 25}};
   Display* d = probe->display();
   auto grabbedByTheBackend = [&](unsigned key) {
     X11ErrorTrap trap(d);
@@ -132,18 +133,18 @@ TEST_F(HotKeysTest, FollowsTheKeyboardLayout) {
     XUngrabKey(d, key, Mod4Mask | Mod1Mask, probe->root());
     return taken;
   };
-  for (const Layout& layout : layouts) {
-    ChildProcess setxkbmap({"/usr/bin/setxkbmap", "-display", server->display(), layout.name});
-    ASSERT_EQ(setxkbmap.waitExit(std::chrono::seconds(10)), 0) << layout.name;
-    ASSERT_TRUE(waitFor([&] { return grabbedByTheBackend(layout.key); })) << layout.name;
-    XkbLockGroup(d, XkbUseCoreKbd, layout.group);
+  for (auto [name, group, key, otherKey] : layouts) {
+    ChildProcess setxkbmap({"/usr/bin/setxkbmap", "-display", server->display(), name});
+    ASSERT_EQ(setxkbmap.waitExit(std::chrono::seconds(10)), 0) << name;
+    ASSERT_TRUE(waitFor([&] { return grabbedByTheBackend(key); })) << name;
+    XkbLockGroup(d, XkbUseCoreKbd, group);
     probe->sync();
     const int before = fired;
-    chord(layout.key);
-    ASSERT_TRUE(waitFor([&] { return fired == before + 1; })) << layout.name;
-    chord(layout.otherKey);
+    chord(key);
+    ASSERT_TRUE(waitFor([&] { return fired == before + 1; })) << name;
+    chord(otherKey);
     settle();
-    EXPECT_EQ(fired, before + 1) << layout.name;
+    EXPECT_EQ(fired, before + 1) << name;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cairo.h>
 #include <glib.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
@@ -27,7 +28,6 @@ struct StubView : ViewDelegate {
     Point at;
   };
   void draw(Canvas& canvas, const Rect& dirty) override {
-    ++draws;
     lastScale = canvas.scale;
     const double side = dirty.size.width * canvas.scale;
     cairo_set_source_rgb(canvas.cr, (rgb >> 16) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
@@ -45,14 +45,11 @@ struct StubView : ViewDelegate {
     if (onClick) onClick();
   }
   int count(const std::string& what) const {
-    int n = 0;
-    for (const Call& c : calls) n += c.what == what;
-    return n;
+    return std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.what == what; });
   }
 
   std::uint32_t rgb = 0xD02020;
   double inset = 0.15;
-  int draws = 0;
   double lastScale = 0;
   std::vector<Call> calls;
   std::function<void()> onClick;  // what a click does, as closing the wheel would
@@ -132,9 +129,7 @@ struct TapRecorder {
     };
   }
   int count(TapEventType type) const {
-    int n = 0;
-    for (const TapEvent& e : events) n += e.type == type;
-    return n;
+    return std::count_if(events.begin(), events.end(), [&](auto& e) { return e.type == type; });
   }
 };
 
