@@ -135,13 +135,10 @@ void XProbe::pump() {
   while (XPending(display_) > 0) {
     XEvent e;
     XNextEvent(display_, &e);
-    if (e.type == ButtonPress || e.type == ButtonRelease) {
-      events.push_back(
-          {e.type, e.xany.window, e.xbutton.button, e.xbutton.x_root, e.xbutton.y_root});
-    } else if (e.type == KeyPress || e.type == KeyRelease) {
-      events.push_back({e.type, e.xany.window, e.xkey.keycode});
-    } else if (e.type == MotionNotify) {
-      events.push_back({e.type, e.xany.window, 0, e.xmotion.x_root, e.xmotion.y_root});
+    // Key, button and motion events share one layout; a key code sits where the button does.
+    if (e.type >= KeyPress && e.type <= MotionNotify) {
+      const unsigned detail = e.type == MotionNotify ? 0 : e.xbutton.button;
+      events.push_back({e.type, e.xany.window, detail, e.xbutton.x_root, e.xbutton.y_root});
     }
   }
 }
