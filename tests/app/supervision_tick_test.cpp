@@ -28,6 +28,10 @@ struct StopCase {
   bool open;
 };
 
+void PrintTo(const StopCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class StopRequest : public Tick, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(StopRequest, EndsTheHelperAndRemovesItsFiles) {
