@@ -96,10 +96,11 @@ TEST_F(Tick, AReloadWhileOpenRedrawsAndAStaleSelectionFiresNothing) {
   ASSERT_EQ(curSeg(), 3);
   ASSERT_EQ(curTool(), 0);
   const int requests = fake.window->displayRequests;
-  writeConfig("SEG|A|#fff\nTOOL|x|y\nSEG|B|#000\n");
+  writeConfig("SEG|A|#fff\nTOOL|x|y\nSEG|B|#000\nSEG|C|#000\nSEG|D|#000\n");
   touchConfig();
   fake.advance(1.0);
   EXPECT_GT(fake.window->displayRequests, requests);
+  EXPECT_EQ(curSeg(), 3) << "a reload keeps the selection, now past the segment's tools";
   wheel().hide(true);
   EXPECT_EQ(file("cmd.txt"), "~open");
 }
