@@ -18,11 +18,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args,
                            const std::vector<std::string>& env) {
   char path[] = "/tmp/nimbra-stderr-XXXXXX";
   const int errFd = ::mkstemp(path);
-  if (errFd < 0) throw std::runtime_error("mkstemp failed");
   stderrPath_ = path;
-
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
+  pid_ = errFd < 0 ? -1 : ::fork();
+  if (pid_ < 0) throw std::runtime_error("cannot start " + args[0]);
   if (pid_ == 0) {
     // A test that dies must not leave helpers behind: they outlive their display on purpose.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -34,10 +32,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args,
         ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
       }
     }
-    ::dup2(errFd, STDERR_FILENO);
     const int devNull = ::open("/dev/null", O_RDWR);
     ::dup2(devNull, STDIN_FILENO);
     ::dup2(devNull, STDOUT_FILENO);
+    ::dup2(errFd, STDERR_FILENO);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -48,30 +46,21 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args,
 }
 
 ChildProcess::~ChildProcess() {
-  if (running()) {
-    ::kill(pid_, SIGKILL);
-    waitExit(std::chrono::seconds(5));
-  }
+  signal(SIGKILL);
+  waitExit(std::chrono::seconds(5));
   ::unlink(stderrPath_.c_str());
 }
 
 std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds deadline) {
-  if (status_) return status_;
-  const bool ended = eventually(
+  eventually(
       [&] {
         int raw = 0;
-        const pid_t r = ::waitpid(pid_, &raw, WNOHANG);
-        if (r != pid_) return false;
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
-        return true;
+        if (!status_ && ::waitpid(pid_, &raw, WNOHANG) == pid_)
+          status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+        return status_.has_value();
       },
       deadline);
-  return ended ? status_ : std::nullopt;
-}
-
-bool ChildProcess::running() {
-  if (status_) return false;
-  return !waitExit(std::chrono::milliseconds(0)).has_value();
+  return status_;
 }
 
 void ChildProcess::signal(int sig) {
@@ -84,15 +73,11 @@ std::string ChildProcess::stderrText() const {
 
 bool eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
-  for (;;) {
-    if (done()) return true;
+  while (!done()) {
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-}
-
-std::string helperBinary() {
-  return NIMBRA_BINARY;
+  return true;
 }
 
 }  // namespace nimbra::testing

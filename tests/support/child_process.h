@@ -21,9 +21,9 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   pid_t pid() const { return pid_; }
-  // The exit status, or none if it did not end by the deadline (or ended by a signal: -signal).
+  // The exit status (-signal when a signal ended it), or none if it still runs at the deadline.
   std::optional<int> waitExit(std::chrono::milliseconds deadline);
-  bool running();
+  bool running() { return !waitExit(std::chrono::milliseconds(0)); }
   void signal(int sig);
   std::string stderrText() const;
 
@@ -38,6 +38,8 @@ bool eventually(const std::function<bool()>& done,
                 std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
 // The helper binary under test.
-std::string helperBinary();
+inline std::string helperBinary() {
+  return NIMBRA_BINARY;
+}
 
 }  // namespace nimbra::testing

@@ -14,20 +14,20 @@ namespace nimbra::testing {
 
 class HelperTest : public ::testing::Test {
  protected:
-  HelperTest();
-  ~HelperTest() override;
+  HelperTest() { process() = ProcessState{}; }
+  ~HelperTest() override { process() = ProcessState{}; }
 
   // Writes wheel.cfg (unless `cfg` is null) and runs start-up; the event loop is the fake.
   void start(const char* cfg);
-  void writeConfig(const std::string& text);
-  // Moves the clock on and gives "wheel.cfg" a new modification time the tick will notice.
+  void writeConfig(const std::string& text) { writeFile(dir.file("wheel.cfg"), text); }
+  // Gives wheel.cfg a new modification time, long past, that the tick will notice.
   void touchConfig();
 
   std::string file(const std::string& name) const { return readFile(dir.file(name)); }
   bool exists(const std::string& name) const { return fileExists(dir.file(name)); }
   // The messages of log.txt, without their time prefixes.
   std::vector<std::string> logMessages() const;
-  bool logged(const std::string& message) const;
+  bool logged(const std::string& message) const { return countLogged(message) > 0; }
   int countLogged(const std::string& message) const;
 
   Wheel& wheel() { return *process().wheel; }
@@ -35,21 +35,13 @@ class HelperTest : public ::testing::Test {
   int curTool() const;
 
   // Global top-left points, as the tap reports them.
-  TapVerdict press(Point at) {
+  TapVerdict press(Point at) { return inject(TapEventType::kRightMouseDown, at); }
+  TapVerdict release(Point at) { return inject(TapEventType::kRightMouseUp, at); }
+  TapVerdict move(Point at) { return inject(TapEventType::kMouseMoved, at); }
+  TapVerdict drag(Point at) { return inject(TapEventType::kRightMouseDragged, at); }
+  TapVerdict inject(TapEventType type, Point at) {
     fake.movePointerTo(at);
-    return fake.inject(TapEventType::kRightMouseDown, at);
-  }
-  TapVerdict release(Point at) {
-    fake.movePointerTo(at);
-    return fake.inject(TapEventType::kRightMouseUp, at);
-  }
-  TapVerdict move(Point at) {
-    fake.movePointerTo(at);
-    return fake.inject(TapEventType::kMouseMoved, at);
-  }
-  TapVerdict drag(Point at) {
-    fake.movePointerTo(at);
-    return fake.inject(TapEventType::kRightMouseDragged, at);
+    return fake.inject(type, at);
   }
 
   TempDir dir;

@@ -12,6 +12,8 @@
 
 namespace nimbra::testing {
 
+namespace fs = std::filesystem;
+
 TempDir::TempDir() {
   char pattern[] = "/tmp/nimbra-test-XXXXXX";
   if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
@@ -21,21 +23,18 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   // A test may have made the folder read-only; give it back before removing it.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path, std::ios::binary).rdbuf();
   return out.str();
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 bool fileExists(const std::string& path) {
@@ -45,12 +44,10 @@ bool fileExists(const std::string& path) {
 
 int lockHolderOf(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
   struct flock fl {};
   fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  const bool held = ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-  ::close(fd);
+  const bool held = fd >= 0 && ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  if (fd >= 0) ::close(fd);
   return held ? fl.l_pid : 0;
 }
 

@@ -1,4 +1,5 @@
-// A fresh folder under /tmp for one test, removed with everything in it afterwards.
+// A fresh folder under /tmp for one test, removed with everything in it afterwards; small file
+// helpers for tests.
 #pragma once
 
 #include <string>
@@ -19,10 +20,9 @@ class TempDir {
   std::string path_;
 };
 
-// Small file helpers for tests: whole-file read and write, existence.
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
-bool fileExists(const std::string& path);
+bool fileExists(const std::string& path);  // the name itself, a dangling link included
 // The process holding a write lock on the file, as F_GETLK tells it; 0 when none does.
 int lockHolderOf(const std::string& path);
 
