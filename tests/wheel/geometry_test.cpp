@@ -71,23 +71,15 @@ TEST(AnchorCell, ReadsCellsRoundingHalvesUpAndTrimmingBlanks) {
     int column, row;
   };
   const Case cases[] = {
-      {"anchor:0,0", 0, 0},
-      {"anchor:1,0", 2, 0},
-      {"anchor:0,0.5", 0, 1},
-      {"anchor:1,1", 2, 2},
-      {"anchor:0.5,1", 1, 2},
-      {"anchor: 1 , 0.5 ", 2, 1},
-      {"anchor:\u00A01\u3000,\u20000.5\u202F", 2, 1},
-      {"anchor:0.25,0.75", 1, 2},
-      {"anchor:-0.2,0", 0, 0},
-      {"anchor:-0.0,+1", 0, 2},
-      {"anchor:5e-1,.5", 1, 1},
-      {"anchor:1.,0.24999", 2, 0},
-      {"anchor:1e-400,0", 0, 0},
+      {"anchor:0,0", 0, 0},       {"anchor:1,0", 2, 0},        {"anchor:0,0.5", 0, 1},
+      {"anchor:1,1", 2, 2},       {"anchor:0.5,1", 1, 2},      {"anchor: 1 , 0.5 ", 2, 1},
+      {"anchor:0.25,0.75", 1, 2}, {"anchor:-0.2,0", 0, 0},     {"anchor:-0.0,+1", 0, 2},
+      {"anchor:5e-1,.5", 1, 1},   {"anchor:1.,0.24999", 2, 0}, {"anchor:1e-400,0", 0, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Geometry::anchorCell(c.cmd), (AnchorCell{c.column, c.row})) << c.cmd;
   }
+  EXPECT_EQ(Geometry::anchorCell("anchor:\u00A01\u3000,\u20000.5\u202F"), (AnchorCell{2, 1}));
   for (const char* cmd : {" anchor:0,0", "Anchor:0,0", "anchor:0", "anchor:0,0,0", "anchor:,0",
                           "anchor:1.25,0", "anchor:-0.25,0", "anchor:1e400,0", "anchor:nan,0",
                           "anchor:0x1,0", "anchor:++1,0", "anchor:1,0\n", "anchor:0,0\v",
@@ -101,19 +93,11 @@ TEST(SegAnchor, FillsTheGridRowByRowFromTwoOrMoreAnchorTools) {
                          "anchor:0.5,1", "anchor:0.5,0.5", "anchor:1,0", "anchor:0,1"}})
                 .segAnchor(0),
             (AnchorGrid{3, 1, 7, 2, 6, 4, 8, 5, 0}));
-  struct Case {
-    std::vector<std::string> cmds;
-    std::optional<AnchorGrid> grid;
-  };
-  const Case cases[] = {
-      {{"anchor:0,0", "anchor:0,0"}, AnchorGrid{1, -1, -1, -1, -1, -1, -1, -1, -1}},
-      {{"anchor:0,0", "run"}, std::nullopt},
-      {{"anchor:0,0", "anchor:2,0"}, std::nullopt},
-      {{"anchor:0,0"}, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.cmds));
-    EXPECT_EQ(geometryOf({{"run"}, c.cmds}).segAnchor(1), c.grid);
+  EXPECT_EQ(geometryOf({{"run"}, {"anchor:0,0", "anchor:0,0"}}).segAnchor(1),
+            (AnchorGrid{1, -1, -1, -1, -1, -1, -1, -1, -1}));
+  for (const auto& cmds : std::vector<std::vector<std::string>>{
+           {"anchor:0,0", "run"}, {"anchor:0,0", "anchor:2,0"}, {"anchor:0,0"}}) {
+    EXPECT_EQ(geometryOf({{"run"}, cmds}).segAnchor(1), std::nullopt) << cmds.size();
   }
   const Geometry geo = geometryOf({{"anchor:0,0", "anchor:1,1"}});
   EXPECT_EQ(geo.segAnchor(-1), std::nullopt);

@@ -44,10 +44,11 @@ struct Png {
   cairo_surface_t* s;
 };
 
+// Lines are numbered as editors do, a CR LF pair counting once.
 TEST(WheelPreview, PrintsTheSummaryAndWhyEachPassedOverLineWasPassedOver) {
   TempDir dir;
   writeFile(dir.file("wheel.cfg"),
-            "TOOL|Early|e\nHOLD|350\n; a comment\n\nSEG|Edit|#3a7\nHOLD|abc\nSEG|View\n"
+            "TOOL|Early|e\r\nHOLD|350\r; a comment\n\r\nSEG|Edit|#3a7\nHOLD|abc\nSEG|View\n"
             "  TOOL|Copy|copy\n");
   PreviewRun run = preview(dir, {dir.file("wheel.cfg"), dir.file("out.png")});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -86,24 +87,18 @@ TEST(WheelPreview, DrawsTheSelectionAtTheScaleAskedAndAnEmptyWheelAsAClearPictur
 
 TEST(WheelPreview, RejectsBadArgumentsWithTheUsageAndStatus2) {
   TempDir dir;
-  const std::string cfg = dir.file("wheel.cfg"), out = dir.file("out.png");
-  writeFile(cfg, "SEG|A|#fff\n");
+  const std::string c = dir.file("wheel.cfg"), o = dir.file("out.png");
+  writeFile(c, "SEG|A|#fff\n");
   const std::vector<std::vector<std::string>> bad = {
-      {},
-      {cfg, out, "extra"},
-      {"--select", "1:x", cfg, out},
-      {"--select", "", cfg, out},
-      {"--scale", "0", cfg, out},
-      {"--scale", "nan", cfg, out},
-      {"--bogus", cfg, out},
-      {cfg, out, "--scale"},
+      {},           {c, o, "extra"},        {"--select", "1:x", c, o}, {"--select", "", c, o},
+      {"-x", c, o}, {"--scale", "0", c, o}, {"--scale", "nan", c, o},  {c, o, "--scale"},
   };
   for (const auto& args : bad) {
     PreviewRun run = preview(dir, args);
     EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
     EXPECT_NE(run.err.find("usage: nimbra-wheel-preview"), std::string::npos);
   }
-  EXPECT_FALSE(fileExists(out));
+  EXPECT_FALSE(fileExists(o));
 }
 
 TEST(WheelPreview, FailsWithStatus1OnWhatItCannotReadWriteOrPicture) {

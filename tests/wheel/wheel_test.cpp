@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <vector>
+#include <tuple>
 
 #include "support/helper_fixture.h"
 #include "wheel/wheel.h"
@@ -36,58 +36,32 @@ TEST_F(WheelController, OpensAsASquareOf4RPlus16CentredOnThePointWithNothingSele
   EXPECT_TRUE(logged("wheel shown at 812,-3"));
 }
 
-TEST_F(WheelController, RefusesToOpenOnAnEmptyConfiguration) {
-  wheel().cfg = std::make_shared<const Config>();
-  wheel().show({1, 2});
-  EXPECT_FALSE(wheel().shown);
-  EXPECT_TRUE(logged("show refused: empty config"));
-  EXPECT_FALSE(exists("cmd.txt"));
-}
-
-struct Step {
-  double dx, dy;
-  int seg, tool;
-};
-
-// Walks of offsets from the centre, each step with the selection it must leave.
+// Offsets from the centre, each with the selection it must leave; `reopen` starts a new opening.
+// In turn: the dead zone up to its edge at 31.3 and the ring up to the radius; segment 0's three
+// tools on [-144, -36) degrees at radius 150 and beyond them the nearer end, latched until the
+// pointer is back in the ring; straight into the tool zone, where the angle of that moment picks
+// the segment; the grid centred at (153, 0) with a side of 88.
 TEST_F(WheelController, SelectsByZoneAngleAndLatchedSegment) {
-  const std::vector<std::vector<Step>> walks = {
-      // The dead zone up to its edge at 31.3, then the ring up to the radius.
-      {{0, 0, -1, -1},
-       {31.3, 0, -1, -1},
-       {0, -50, 0, -1},
-       {100, 0, 1, -1},
-       {0, 99, 2, -1},
-       {-60, 0, 3, -1}},
-      // Segment 0's arc of three tools covers [-144, -36) degrees at radius 150; beyond it the
-      // nearer end, and the segment stays latched until the pointer is back in the ring.
-      {{0, -50, 0, -1},
-       {-114.9, -96.4, 0, 0},
-       {0, -150, 0, 1},
-       {114.9, -96.4, 0, 2},
-       {129.9, -75, 0, 2},
-       {141, 51.3, 0, 2},
-       {-147.7, 26, 0, 0},
-       {0, -60, 0, -1}},
-      // Into the tool zone directly: the angle of that moment picks the segment.
-      {{-300, 0, 3, 0}, {0, -300, 3, 0}},
-      {{0, 200, 2, -1}},
-      // The grid is centred at (153, 0) with a side of 88.
-      {{60, 0, 1, -1},
-       {153, 0, 1, 1},
-       {198, 0, 1, -1},
-       {196, 43, 1, 2},
-       {110, 43, 1, -1},
-       {110, -43, 1, 0}},
+  struct Step {
+    bool reopen;
+    double dx, dy;
+    int seg, tool;
   };
-  for (const auto& walk : walks) {
-    wheel().show({500, 400});
-    for (const Step& s : walk) {
-      wheel().trackDelta(s.dx, s.dy);
-      EXPECT_EQ(std::make_pair(curSeg(), curTool()), std::make_pair(s.seg, s.tool))
-          << "at " << s.dx << "," << s.dy;
-    }
-    wheel().hide(false);
+  const Step steps[] = {
+      {true, 0, 0, -1, -1},        {false, 31.3, 0, -1, -1},     {false, 0, -50, 0, -1},
+      {false, 100, 0, 1, -1},      {false, 0, 99, 2, -1},        {false, -60, 0, 3, -1},
+      {true, 0, -50, 0, -1},       {false, -114.9, -96.4, 0, 0}, {false, 0, -150, 0, 1},
+      {false, 114.9, -96.4, 0, 2}, {false, 129.9, -75, 0, 2},    {false, 141, 51.3, 0, 2},
+      {false, -147.7, 26, 0, 0},   {false, 0, -60, 0, -1},       {true, -300, 0, 3, 0},
+      {false, 0, -300, 3, 0},      {true, 0, 200, 2, -1},        {true, 60, 0, 1, -1},
+      {false, 153, 0, 1, 1},       {false, 198, 43, 1, -1},      {false, 196, 43, 1, 2},
+      {false, 110, 43, 1, -1},     {false, 110, -43, 1, 0},
+  };
+  for (const Step& s : steps) {
+    if (s.reopen) wheel().show({500, 400});
+    wheel().trackDelta(s.dx, s.dy);
+    EXPECT_EQ(std::make_pair(curSeg(), curTool()), std::make_pair(s.seg, s.tool))
+        << "at " << s.dx << "," << s.dy;
   }
   // A latched segment that the configuration lacks selects no tool.
   wheel().view->curSeg = 9;
@@ -108,14 +82,10 @@ TEST_F(TrackingFaults, ANaNOffsetOverAnAnchorGridSelectsNoCellInsteadOfReadingOu
 }
 
 TEST_F(WheelController, FiresTheSelectedCommandWholeAndNothingWithoutATool) {
-  const std::vector<std::pair<std::vector<Step>, const char*>> cases = {
-      {{{0, -50, 0, -1}, {0, -150, 0, 1}}, "paste"},
-      {{{60, 0, 1, -1}, {153, 0, 1, 1}}, "anchor:0.5,0.5"},
-      {{{0, -50, 0, -1}}, "~open"},
-  };
-  for (const auto& [walk, cmd] : cases) {
+  for (auto [dx, dy, cmd] :
+       {std::tuple{0.0, -150.0, "paste"}, {153.0, 0.0, "anchor:0.5,0.5"}, {0.0, -50.0, "~open"}}) {
     wheel().show({500, 400});
-    for (const Step& s : walk) wheel().trackDelta(s.dx, s.dy);
+    wheel().trackDelta(dx, dy);
     wheel().hide(true);
     EXPECT_EQ(file("cmd.txt"), cmd);
     EXPECT_EQ(std::make_pair(curSeg(), curTool()), std::make_pair(-1, -1));
@@ -123,6 +93,10 @@ TEST_F(WheelController, FiresTheSelectedCommandWholeAndNothingWithoutATool) {
   }
   EXPECT_TRUE(logged("fired paste"));
   EXPECT_EQ(countLogged("fired ~open"), 0);
+  wheel().cfg = std::make_shared<const Config>();
+  wheel().show({1, 2});
+  EXPECT_FALSE(wheel().shown);
+  EXPECT_TRUE(logged("show refused: empty config"));
 }
 
 TEST_F(WheelController, TheViewTracksAndFiresOnlyWhileOpenByHotKey) {
