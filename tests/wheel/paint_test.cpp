@@ -257,19 +257,6 @@ TEST(WheelPaint, CachedRepaintsAreIdenticalToAColdPaintAndToTheDirectPasses) {
   EXPECT_HUB(doubled.at(417, 456));
 }
 
-// Past 2048 pixels a side the wheel is painted straight onto the surface, without kept pictures.
-TEST(WheelPaint, LargeViewsPaintStraightOntoTheSurface) {
-  auto cfg = configOf("SIZE|530\nSEG||#f80\nSEG||#f80\nTOOL|T|t\nSEG||#f80\nSEG||#f80\n");
-  auto cold = render(inputsFor(cfg, 1, -1));
-  EXPECT_COLOUR(probe(*cold, 350, 20, 1068), 0.9579, 0.5109, 0.0, 0.006);
-  EXPECT_CELL(probe(*cold, 689, 0, 1068));
-  WheelPainter painter;
-  Picture pic(cold->side());
-  paintOnce(pic, inputsFor(cfg, 3, 0), painter);
-  paintOnce(pic, inputsFor(cfg, 1, -1), painter);
-  EXPECT_EQ(pic.pixels(), cold->pixels());
-}
-
 // A wheel of radius 10^9 seen through a 400x400 surface whose centre lies `dy` below the wheel's:
 // only masks for what the surface sees fit in memory.
 TEST(WheelPaint, HugeRadiiPaintWhatTheSurfaceSeesAndNeverCrash) {

@@ -45,7 +45,7 @@ struct Png {
 };
 
 // Lines are numbered as editors do, a CR LF pair counting once.
-TEST(WheelPreview, PrintsTheSummaryAndWhyEachPassedOverLineWasPassedOver) {
+TEST(WheelPreview, PrintsWhyLinesWerePassedOverAndDrawsWhatItIsAsked) {
   TempDir dir;
   writeFile(dir.file("wheel.cfg"),
             "TOOL|Early|e\r\nHOLD|350\r; a comment\n\r\nSEG|Edit|#3a7\nHOLD|abc\nSEG|View\n"
@@ -63,19 +63,16 @@ TEST(WheelPreview, PrintsTheSummaryAndWhyEachPassedOverLineWasPassedOver) {
   EXPECT_EQ(png.side(), 776);
   EXPECT_EQ(png.at(0, 0), 0u);
   EXPECT_GT(png.at(388, 388 + 40) >> 24, 240u);  // the hub
-}
 
-TEST(WheelPreview, DrawsTheSelectionAtTheScaleAskedAndAnEmptyWheelAsAClearPicture) {
-  TempDir dir;
   writeFile(dir.file("wheel.cfg"), "SIZE|100\nSEG|A|#ff0000\nTOOL|One|1\nTOOL|Two|2\n");
-  PreviewRun run =
+  run =
       preview(dir, {"--select", "0:1", "--scale", "2", dir.file("wheel.cfg"), dir.file("out.png")});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "config: 1 sections, R=100, hold=2000ms\n");
-  Png png(dir.file("out.png"));
-  ASSERT_EQ(png.side(), 832);
+  Png scaled(dir.file("out.png"));
+  ASSERT_EQ(scaled.side(), 832);
   // Tool 1 spans [-90, -54) degrees: at -80 degrees and radius 120, (228.8, 89.8) points.
-  EXPECT_EQ(png.at(457, 179), 0xFFFF0000u);
+  EXPECT_EQ(scaled.at(457, 179), 0xFFFF0000u);
 
   writeFile(dir.file("wheel.cfg"), "");
   run = preview(dir, {dir.file("wheel.cfg"), dir.file("out.png")});
