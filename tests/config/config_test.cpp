@@ -1,284 +1,133 @@
 #include "config/config.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "files/paths.h"
+#include "support/temp_dir.h"
 
 namespace nimbra {
 namespace {
 
-Color rgb(int red, int green, int blue) {
-  return Color{red / 255.0, green / 255.0, blue / 255.0};
+::testing::AssertionResult colourIs(const Color& c, double r, double g, double b) {
+  const bool ok = std::abs(c.red - r) < 1e-4 && std::abs(c.green - g) < 1e-4 &&
+                  std::abs(c.blue - b) < 1e-4 && c.alpha == 1.0;
+  return (ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+         << c.red << ", " << c.green << ", " << c.blue << ", " << c.alpha;
 }
 
 const char* const kWorkedExample =
-    ";wheel written by the host application\n"
-    "HOLD|350\n"
-    "SIZE|60\n"
-    "SEG|Edit|#3a7\n"
-    "TOOL|Copy|copy\n"
-    "SEG|View\n"
-    "TOOL|Paste plain|paste\u00A6plain\n"
-    "SEG|Files| ff8800\n"
-    "TOOL|Open|open recent|ignored\n"
-    "hold|100\n";
+    ";wheel written by the host application\nHOLD|350\nSIZE|60\nSEG|Edit|#3a7\nTOOL|Copy|copy\n"
+    "SEG|View\nTOOL|Paste plain|paste\u00A6plain\nSEG|Files| ff8800\n"
+    "TOOL|Open|open recent|ignored\nhold|100\n";
 
-TEST(ConfigParse, ReadsTheWorkedExample) {
-  const Config cfg = Config::parse(kWorkedExample);
+TEST(ConfigParse, ReadsTheWorkedExampleAndReportsItsPassedOverLines) {
+  std::vector<SkippedLine> skipped;
+  const Config cfg = Config::parse(kWorkedExample, &skipped);
   EXPECT_EQ(cfg.holdMs, 350);
   EXPECT_EQ(cfg.radius, 80.0);
   ASSERT_EQ(cfg.segs.size(), 2u);
-  EXPECT_EQ(cfg.segs[0], (Seg{"Edit",
-                              rgb(0x33, 0xAA, 0x77),
-                              {Tool{"Copy", "copy"}, Tool{"Paste plain", "paste|plain"}}}));
-  EXPECT_EQ(cfg.segs[1], (Seg{"Files", rgb(0xFF, 0x88, 0x00), {Tool{"Open", "open recent"}}}));
-}
-
-TEST(ConfigParse, ReportsTheWorkedExamplesPassedOverLines) {
-  std::vector<SkippedLine> skipped;
-  const Config cfg = Config::parse(kWorkedExample, &skipped);
-  EXPECT_EQ(cfg, Config::parse(kWorkedExample));
+  EXPECT_EQ(cfg.segs[0].name, "Edit");
+  EXPECT_TRUE(colourIs(cfg.segs[0].color, 0.2, 0.6667, 0.4667));
+  EXPECT_EQ(cfg.segs[0].tools,
+            (std::vector<Tool>{Tool{"Copy", "copy"}, Tool{"Paste plain", "paste|plain"}}));
+  EXPECT_EQ(cfg.segs[1].name, "Files");
+  EXPECT_TRUE(colourIs(cfg.segs[1].color, 1, 0.5333, 0));
+  EXPECT_EQ(cfg.segs[1].tools, (std::vector<Tool>{Tool{"Open", "open recent"}}));
   ASSERT_EQ(skipped.size(), 3u);
-  EXPECT_EQ(skipped[0].lineNumber, 1u);
-  EXPECT_EQ(skipped[0].reason, SkipReason::kUnknownKeyword);
   EXPECT_EQ(skipped[1].lineNumber, 6u);
-  EXPECT_EQ(skipped[1].reason, SkipReason::kTooFewFields);
-  EXPECT_EQ(skipped[2].lineNumber, 10u);
   EXPECT_EQ(skipped[2].text, "hold|100");
+  EXPECT_EQ(cfg, Config::parse(kWorkedExample));
+
+  testing::TempDir dir;
+  EXPECT_EQ(Config::load(Paths(dir.path())), Config{});
+  testing::writeFile(dir.file("wheel.cfg"), kWorkedExample);
+  EXPECT_EQ(Config::load(Paths(dir.path())), cfg);
 }
 
-TEST(ConfigParse, GivesTheDefaultsForFilesWithoutKeywordLines) {
-  for (const char* text : {"", "\n\n\r\n", "# comment\n// another\n  \t\n;x|y|z", "\v\f"}) {
-    SCOPED_TRACE(testing::PrintToString(text));
-    const Config cfg = Config::parse(text);
-    EXPECT_EQ(cfg.holdMs, 2000);
-    EXPECT_EQ(cfg.radius, 190.0);
-    EXPECT_TRUE(cfg.segs.empty());
-  }
-}
-
-struct NumberCase {
-  const char* text;
-  std::int64_t holdMs;
-  double radius;
-};
-
+// Only ASCII digits count: U+0663, an Arabic-Indic three, does not.
 TEST(ConfigParse, ReadsHoldAndSizeAsWholeNumbersRaisedToTheirMinimum) {
-  const NumberCase cases[] = {
-      {"HOLD|120", 120, 190},
-      {"HOLD|-5", 120, 190},
-      {"HOLD|121", 121, 190},
-      {"HOLD|+300", 300, 190},
-      {"HOLD|0300", 300, 190},
-      {"SIZE|80", 2000, 80},
-      {"SIZE|0", 2000, 80},
-      {"SIZE|1000000000000", 2000, 1e12},
-      {"SIZE|100.5", 2000, 190},
-      {"SIZE|300\nSIZE|100.5", 2000, 300},
-      {"HOLD|300\nHOLD|abc", 300, 190},
-      {"HOLD|300\nHOLD|500", 500, 190},
-      {"HOLD|300ms", 2000, 190},
-      {"HOLD|2.5", 2000, 190},
-      {"HOLD| 300", 2000, 190},
-      {"HOLD|1 000", 2000, 190},
-      {"HOLD|", 2000, 190},
-      {"HOLD|+", 2000, 190},
-      {"HOLD|-", 2000, 190},
-      {"HOLD|+-5", 2000, 190},
-      {"HOLD|\xD9\xA3", 2000, 190},  // ARABIC-INDIC DIGIT THREE is not an ASCII digit
-      {"HOLD", 2000, 190},
-      {"HOLD | 300", 2000, 190},
-      {" \t HOLD|300 \t ", 300, 190},
-      {"HOLD|300|extra", 300, 190},
-      {"HOLD|9223372036854775807", INT64_MAX, 190},
-      {"HOLD|-9223372036854775808", 120, 190},
-      {"HOLD|400\nHOLD|9223372036854775808", 400, 190},
-      {"HOLD|400\nHOLD|-9223372036854775809", 400, 190},
-      {"HOLD|400\nHOLD|99999999999999999999999", 400, 190},
-      {"SIZE|9223372036854775807", 2000, 9223372036854775807.0},
+  struct Case {
+    const char* text;
+    std::int64_t holdMs;
+    double radius;
   };
-  for (const NumberCase& c : cases) {
+  const Case cases[] = {
+      {"", 2000, 190},           {"HOLD|-5", 120, 190},          {"HOLD|121", 121, 190},
+      {"HOLD|+300", 300, 190},   {"SIZE|0", 2000, 80},           {"HOLD|300ms", 2000, 190},
+      {"HOLD| 300", 2000, 190},  {"HOLD|+-5", 2000, 190},        {"HOLD|\xD9\xA3", 2000, 190},
+      {"HOLD | 300", 2000, 190}, {"HOLD|1\nHOLD|500", 500, 190}, {"SIZE|300\nSIZE|1.5", 2000, 300},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     const Config cfg = Config::parse(c.text);
     EXPECT_EQ(cfg.holdMs, c.holdMs);
     EXPECT_EQ(cfg.radius, c.radius);
+    EXPECT_TRUE(cfg.segs.empty());
   }
+  EXPECT_EQ(Config::parse(" \t HOLD|300|extra \t ").holdMs, 300);
+  EXPECT_EQ(Config::parse("HOLD|9223372036854775807").holdMs, INT64_MAX);
+  EXPECT_EQ(Config::parse("HOLD|400\nHOLD|9223372036854775808").holdMs, 400);
+  EXPECT_EQ(Config::parse("SIZE|9223372036854775807").radius, 9223372036854775807.0);
 }
 
-TEST(ConfigParse, CutsLinesAtEveryCarriageReturnAndLineFeed) {
-  const std::string lf = "HOLD|300\nSEG|A|#f00\nTOOL|t|c\n\nSEG|B|0f0\nTOOL|u|d\n";
-  std::string cr = lf;
-  std::replace(cr.begin(), cr.end(), '\n', '\r');
-  std::string crlf;
-  for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  const Config expected = Config::parse(lf);
-  ASSERT_EQ(expected.segs.size(), 2u);
-  EXPECT_EQ(Config::parse(cr), expected);
-  EXPECT_EQ(Config::parse(crlf), expected);
-  EXPECT_EQ(Config::parse("HOLD|300\rSEG|A|#f00\n\rTOOL|t|c\r\nSEG|B|0f0\nTOOL|u|d"), expected);
-}
-
-TEST(ConfigParse, EndsLinesOnlyAtCarriageReturnAndLineFeed) {
-  // NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR stay inside the line.
-  for (const char* sep : {"\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9", "\v", "\f"}) {
-    SCOPED_TRACE(testing::PrintToString(sep));
-    const Config cfg = Config::parse(std::string("SEG|A|#f00") + sep + "TOOL|t|c");
-    ASSERT_EQ(cfg.segs.size(), 1u);
-    EXPECT_TRUE(cfg.segs[0].tools.empty());
-  }
-}
-
-TEST(ConfigParse, TrimsTabsAndUnicodeSpaceSeparatorsAtLineEnds) {
-  const char* const blanks[] = {" ",
-                                "\t",
-                                "\xC2\xA0",
-                                "\xE1\x9A\x80",
-                                "\xE2\x80\x80",
-                                "\xE2\x80\x85",
-                                "\xE2\x80\x8A",
-                                "\xE2\x80\xAF",
-                                "\xE2\x81\x9F",
-                                "\xE3\x80\x80"};
-  for (const char* blank : blanks) {
-    SCOPED_TRACE(testing::PrintToString(blank));
-    const std::string b = blank;
-    const Config cfg = Config::parse(b + b + "SEG|A|#f00" + b + "\n" + b + "TOOL|t|cmd" + b + b);
-    ASSERT_EQ(cfg.segs.size(), 1u);
-    ASSERT_EQ(cfg.segs[0].tools.size(), 1u);
-    EXPECT_EQ(cfg.segs[0].color, rgb(255, 0, 0));
-    EXPECT_EQ(cfg.segs[0].tools[0].cmd, "cmd");
-  }
-}
-
-TEST(ConfigParse, KeepsOtherCharactersAtLineEnds) {
-  // Zero width space (a format character) and vertical tab are not blanks.
-  const Config cfg = Config::parse("SEG|A|#f00\nTOOL|t|cmd\xE2\x80\x8B\nTOOL|u|x\v\n\vTOOL|v|y");
-  ASSERT_EQ(cfg.segs.size(), 1u);
-  ASSERT_EQ(cfg.segs[0].tools.size(), 2u);
-  EXPECT_EQ(cfg.segs[0].tools[0].cmd, "cmd\xE2\x80\x8B");
-  EXPECT_EQ(cfg.segs[0].tools[1].cmd, "x\v");
-}
-
-struct ToolCase {
-  const char* line;
-  const char* name;
-  const char* cmd;
-};
-
-TEST(ConfigParse, CutsToolLinesIntoNameAndCommand) {
-  const ToolCase cases[] = {
-      {"TOOL|A|x\u00A6y", "A", "x|y"},
-      {"TOOL|A|\u00A6\u00A6", "A", "||"},
-      {"TOOL|A|x|y", "A", "x"},
-      {"TOOL|A\u00A6B|c", "A\u00A6B", "c"},
-      {"TOOL|A| x ", "A", " x"},
-      {"TOOL|A |x", "A ", "x"},
-      {"TOOL|Label|", "Label", ""},
-      {"TOOL||", "", ""},
-      {"TOOL|A|anchor:0.5,1", "A", "anchor:0.5,1"},
+// Each text holds one segment "A" whose tools' commands are listed.
+TEST(ConfigParse, CutsLinesAtCrAndLfAndTrimsOnlyBlanksAtTheirEnds) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> cmds;
   };
-  for (const ToolCase& c : cases) {
-    SCOPED_TRACE(c.line);
-    const Config cfg = Config::parse(std::string("SEG|X|#fff\n") + c.line);
+  const Case cases[] = {
+      {"SEG|A|#f00\rTOOL|t|c\r\nTOOL|u|d\n\rTOOL|v|e", {"c", "d", "e"}},
+      {"SEG|A|#f00\nTOOL|t|c\xC2\x85\xE2\x80\xA8\fTOOL|u|d", {"c\xC2\x85\xE2\x80\xA8\fTOOL"}},
+      {"\t\tSEG|A|#f00\t\n\tTOOL|t|c\t", {"c"}},
+      {"\xC2\xA0SEG|A|#f00\xE2\x80\x8A\n\xE3\x80\x80TOOL|t|c\xE1\x9A\x80", {"c"}},
+      {"\xE2\x81\x9FSEG|A|#f00\xE2\x80\xAF\nTOOL|t|c\xE2\x80\x8B\nTOOL|u|x\v",
+       {"c\xE2\x80\x8B", "x\v"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.text));
+    const Config cfg = Config::parse(c.text);
     ASSERT_EQ(cfg.segs.size(), 1u);
-    ASSERT_EQ(cfg.segs[0].tools.size(), 1u);
-    EXPECT_EQ(cfg.segs[0].tools[0], (Tool{c.name, c.cmd}));
+    EXPECT_TRUE(colourIs(cfg.segs[0].color, 1, 0, 0));
+    std::vector<std::string> cmds;
+    for (const Tool& t : cfg.segs[0].tools) cmds.push_back(t.cmd);
+    EXPECT_EQ(cmds, c.cmds);
   }
 }
 
-TEST(ConfigParse, AddsToolsToTheMostRecentAcceptedSegment) {
+TEST(ConfigParse, CutsToolsIntoNameAndCommandUnderTheLatestAcceptedSegment) {
   const Config cfg = Config::parse(
-      "TOOL|A|b\n"
-      "SEG||#fff\n"
-      "TOOL|A|b\n"
-      "SEG|Broken\n"
-      "TOOL|C|d\n"
-      "SEG|A|#f00\n"
-      "SEG|A|#0f0\n"
-      "TOOL|E|f\n"
-      "SEG|Empty|red\n");
-  ASSERT_EQ(cfg.segs.size(), 4u);
-  EXPECT_EQ(cfg.segs[0], (Seg{"", rgb(255, 255, 255), {Tool{"A", "b"}, Tool{"C", "d"}}}));
-  EXPECT_EQ(cfg.segs[1], (Seg{"A", rgb(255, 0, 0), {}}));
-  EXPECT_EQ(cfg.segs[2], (Seg{"A", rgb(0, 255, 0), {Tool{"E", "f"}}}));
-  EXPECT_EQ(cfg.segs[3], (Seg{"Empty", kFallbackColor, {}}));
+      "TOOL|A|b\nSEG||#fff\nTOOL|A|x\u00A6y\nSEG|Broken\nTOOL|A\u00A6B| x \nseg|A|#f00\n"
+      "SEG|A|#0f0\nTOOL||\nTOOL|L|anchor:0.5,1|z\nSEG|Empty|red\n");
+  ASSERT_EQ(cfg.segs.size(), 3u);
+  EXPECT_EQ(cfg.segs[0].tools, (std::vector<Tool>{Tool{"A", "x|y"}, Tool{"A\u00A6B", " x"}}));
+  EXPECT_TRUE(colourIs(cfg.segs[1].color, 0, 1, 0));
+  EXPECT_EQ(cfg.segs[1].tools, (std::vector<Tool>{Tool{"", ""}, Tool{"L", "anchor:0.5,1"}}));
+  EXPECT_EQ(cfg.segs[2].color, kFallbackColor);
 }
 
-TEST(ConfigParse, RequiresKeywordsInUpperCaseAndAlone) {
-  for (const char* line : {"seg|A|#f00", "Seg|A|#f00", "SEG |A|#f00", " SEGS|A|#f00", "xSEG|A|#f00",
-                           "\xEF\xBB\xBFSEG|A|#f00"}) {
-    SCOPED_TRACE(line);
-    EXPECT_TRUE(Config::parse(line).segs.empty());
+TEST(ParseColor, ReadsSixOrThreeHexDigitsAndGivesTheFallbackForAnythingElse) {
+  struct Case {
+    const char* field;
+    double r, g, b;
+  };
+  const Case cases[] = {
+      {"#FF8800", 1, 0.5333, 0},          {"f80", 1, 0.5333, 0}, {"#3a7", 0.2, 0.6667, 0.4667},
+      {"+FFFFF", 0.0588, 1, 1},           {"-00001", 1, 1, 1},   {"-FFFFF", 0.9412, 0, 0.0039},
+      {"aBcDeF", 0.6706, 0.8039, 0.9373},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(colourIs(Config::parseColor(c.field), c.r, c.g, c.b)) << c.field;
   }
-}
-
-TEST(ConfigParse, ReportsEachKindOfPassedOverLineForThePreview) {
-  const std::string text =
-      "HOLD|300\r\n"      // 1
-      "# comment\r\n"     // 2
-      "TOOL|early|x\r\n"  // 3
-      "\r\n"              // 4: blank, not reported
-      "  SIZE|big  \r\n"  // 5
-      "SEG|only two\r"    // 6
-      "SEG|A|#f00\n"      // 7
-      "TOOL|label\n"      // 8
-      "HOLD\n"            // 9
-      "\t\xE3\x80\x80\n"  // 10: blank, not reported
-      "size|100";         // 11
-  std::vector<SkippedLine> skipped;
-  const Config cfg = Config::parse(text, &skipped);
-  EXPECT_EQ(cfg, Config::parse(text));
-
-  std::string preview;
-  for (const SkippedLine& line : skipped) {
-    preview +=
-        std::to_string(line.lineNumber) + ": " + describe(line.reason) + ": " + line.text + "\n";
+  EXPECT_TRUE(colourIs(Config::parseColor("\t\xE3\x80\x80#123\xC2\xA0"), 0.0667, 0.1333, 0.2));
+  for (const char* field : {"", "##fff", "#FF880080", "0xF80", "red", "ff88", "+-1234", "-f0",
+                            "fff\n", "#f f", "f\u00E9", "\uFF46\uFF46\uFF46", "ff\u0301"}) {
+    EXPECT_EQ(Config::parseColor(field), kFallbackColor) << ::testing::PrintToString(field);
   }
-  EXPECT_EQ(preview,
-            "2: no HOLD, SIZE, SEG or TOOL keyword: # comment\n"
-            "3: tool before any segment: TOOL|early|x\n"
-            "5: not a whole number:   SIZE|big  \n"
-            "6: too few fields: SEG|only two\n"
-            "8: too few fields: TOOL|label\n"
-            "9: too few fields: HOLD\n"
-            "11: no HOLD, SIZE, SEG or TOOL keyword: size|100\n");
-}
-
-TEST(ConfigParse, SurvivesMalformedUtf8AndNulBytes) {
-  using namespace std::string_literals;
-  const std::string text = "SEG|\xFF\xE2\x80|#f00\xE2\x80\n\xC2TOOL|a|b\n\0TOOL|c|d\nTOOL|e|\0"s;
-  const Config cfg = Config::parse(text);
-  ASSERT_EQ(cfg.segs.size(), 1u);
-  EXPECT_EQ(cfg.segs[0].name, "\xFF\xE2\x80");
-  EXPECT_EQ(cfg.segs[0].tools, (std::vector<Tool>{Tool{"e", "\0"s}}));
-}
-
-class ConfigLoad : public testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/nimbra-config-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  std::string dir;
-};
-
-TEST_F(ConfigLoad, GivesTheDefaultsWhenTheFileIsMissing) {
-  const Config cfg = Config::load(Paths(dir));
-  EXPECT_EQ(cfg, Config{});
-}
-
-TEST_F(ConfigLoad, ReadsWheelCfgFromTheWorkDirectory) {
-  std::ofstream(dir + "/wheel.cfg") << kWorkedExample;
-  EXPECT_EQ(Config::load(Paths(dir)), Config::parse(kWorkedExample));
 }
 
 }  // namespace
