@@ -36,15 +36,6 @@ TEST(LogAppend, CreatesTheFileReadableByAllAndAppendsToIt) {
   EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
-TEST(LogAppend, LosesTheLineQuietlyWhenAFolderHoldsTheNameOrTheFolderIsGone) {
-  TempDir tmp;
-  fs::create_directory(tmp.file("log.txt"));
-  appendLogLine(tmp.file("log.txt"), 1, "lost", false);
-  appendLogLine(tmp.file("gone/log.txt"), 1, "lost", false);
-  EXPECT_EQ(namesIn(tmp.path()), std::set<std::string>{"log.txt"});
-  EXPECT_TRUE(namesIn(tmp.file("log.txt")).empty());
-}
-
 TEST(LogAppend, NeverBlocksOnAFifoAtTheLogPath) {
   TempDir tmp;
   ASSERT_EQ(::mkfifo(tmp.file("log.txt").c_str(), 0644), 0);
