@@ -1,27 +1,32 @@
 #include "host/host_fixture.h"
 
-#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
 namespace nimbra::testing {
 
+HostTest::HostTest() {
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  options.helper = helperBinary();
+}
+
 HostTest::~HostTest() {
   if (!fileExists(dir.file("log.txt"))) return;  // no helper ever started here
   writeFile(dir.file("stop.txt"), "");
   eventually([&] {
     const std::string record = readFile(dir.file("pid.txt"));
-    if (record.empty()) return logged("stop requested");
-    return ::kill(std::stoi(record.substr(0, record.find('|'))), 0) != 0;
+    return record.empty() ? logged("stop requested") : ::kill(std::stoi(record), 0) != 0;
   });
 }
 
 pid_t HostTest::heartbeatPid() const {
   std::string record;
   eventually([&] { return !(record = readFile(dir.file("pid.txt"))).empty(); });
-  return record.empty() ? -1 : std::stoi(record.substr(0, record.find('|')));
+  return record.empty() ? -1 : std::stoi(record);
 }
 
 void HostTest::writeCmdLikeTheHelper(const std::string& content) const {
@@ -33,7 +38,7 @@ void HostTest::writeCmdLikeTheHelper(const std::string& content) const {
   }
 }
 
-host::Wheel oneToolWheel() {
+host::Wheel HostTest::oneToolWheel() {
   host::Wheel wheel;
   wheel.hold_ms = 120;
   wheel.segments = {{"Edit", "#3a7", {{"Copy", "copy"}}}};

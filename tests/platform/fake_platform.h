@@ -23,21 +23,13 @@ class FakeWindow : public PlatformWindow {
  public:
   void setFrame(const Rect& f) override { frames.push_back(f); }
   void setNeedsDisplay() override { ++displayRequests; }
-  void orderFrontRegardless() override {
-    onScreen = true;
-    ++orderFrontCount;
-  }
-  void orderOut() override {
-    onScreen = false;
-    ++orderOutCount;
-  }
+  void orderFrontRegardless() override { onScreen = true; }
+  void orderOut() override { onScreen = false; }
   void setIgnoresMouseEvents(bool ignores) override { ignoresMouse = ignores; }
   bool drawsContent() const override { return paints; }
 
   std::vector<Rect> frames;
   int displayRequests = 0;
-  int orderFrontCount = 0;
-  int orderOutCount = 0;
   bool onScreen = false;
   bool ignoresMouse = true;
   bool paints = false;  // nothing to see: no painting caches are built
@@ -45,9 +37,6 @@ class FakeWindow : public PlatformWindow {
 
 class FakePlatform : public Platform {
  public:
-  FakePlatform();
-  ~FakePlatform() override;
-
   // ---- Platform ----
   std::int32_t processId() override { return pid; }
   double now() override { return clock; }
@@ -62,25 +51,34 @@ class FakePlatform : public Platform {
 
   void setAccessoryActivationPolicy() override { accessory = true; }
   void run() override {}
-  TimerId scheduleRepeating(double seconds, std::function<void()> fire) override;
-  TimerId scheduleOnce(double seconds, std::function<void()> fire) override;
-  void invalidateTimer(TimerId timer) override;
+  TimerId scheduleRepeating(double seconds, std::function<void()> fire) override {
+    return schedule(seconds, std::move(fire), true);
+  }
+  TimerId scheduleOnce(double seconds, std::function<void()> fire) override {
+    return schedule(seconds, std::move(fire), false);
+  }
+  void invalidateTimer(TimerId timer) override { timers.erase(timer); }
   void deferToMain(std::function<void()> work) override { deferred.push_back(std::move(work)); }
 
   double firstScreenHeight() override { return screenHeight; }
   Point pointerLocation() override { return pointer; }
-  std::optional<Point> currentEventLocation() override;
+  std::optional<Point> currentEventLocation() override { return eventLocation; }
 
   std::unique_ptr<PlatformWindow> createOverlayWindow(ViewDelegate& view) override;
   std::unique_ptr<EventTap> createEventTap(TapCallbackFn callback) override;
   std::unique_ptr<EventSource> createEventSource() override;
 
-  void installHotKeyHandler(HotKeyHandlerFn handler) override;
+  void installHotKeyHandler(HotKeyHandlerFn handler) override {
+    hotKeyHandler = std::move(handler);
+  }
   HotKeyRegistration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                     HotKeyId id) override;
   void unregisterHotKey(HotKeyRef ref) override;
 
-  bool isProcessTrusted(bool prompt) override;
+  bool isProcessTrusted(bool) override {
+    ++trustChecks;
+    return trusted;
+  }
 
   // ---- driving it ----
   // Moves the virtual clock on, firing due timers in order and running deferred work after
@@ -114,7 +112,6 @@ class FakePlatform : public Platform {
   bool lockTakenWhenFree = false;
 
   FakeWindow* window = nullptr;
-  ViewDelegate* view = nullptr;
   bool windowsPaint = false;  // the windows made from now on paint (see FakeWindow::paints)
 
   bool tapAvailable = true;
@@ -129,7 +126,6 @@ class FakePlatform : public Platform {
   std::vector<MouseEvent> delivered;  // what reached applications (passed by the tap)
 
   HotKeyHandlerFn hotKeyHandler;
-  int handlerInstalls = 0;
   std::int32_t registerStatus = 0;  // status for Cmd+Alt+W registrations
   struct Registration {
     std::uint32_t keyCode;
@@ -155,6 +151,7 @@ class FakePlatform : public Platform {
     bool repeating;
     std::function<void()> fire;
   };
+  TimerId schedule(double seconds, std::function<void()> fire, bool repeating);
   std::map<TimerId, Timer> timers;
   TimerId nextTimer = 1;
   HotKeyRef nextRef = 100;
