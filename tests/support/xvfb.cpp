@@ -69,27 +69,21 @@ bool Screenshot::savePng(const std::string& path) const {
 
 std::optional<Screenshot> readXwd(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                         std::istreambuf_iterator<char>());
+  const std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), {});
   auto word = [&](std::size_t at, bool lsb) {
-    const unsigned char* p = bytes.data() + at;
+    const unsigned char* p = b.data() + at;
     return lsb ? std::uint32_t(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0]
                : std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
   };
   // XWDFileHeader: 25 big-endian words, then the window name, then the colour table.
-  if (bytes.size() < 100) return std::nullopt;
-  auto field = [&](int index) { return word(index * 4u, false); };
-  const std::size_t bytesPerLine = field(12);
+  auto field = [&](int index) { return b.size() < 100 ? 0 : word(index * 4u, false); };
+  const std::size_t line = field(12);
   const std::size_t offset = field(0) + std::size_t{field(19)} * 12;
   Screenshot shot{int(field(4)), int(field(5)), {}};
-  if (field(11) != 32 || field(14) != 0xFF0000 || field(16) != 0xFF ||
-      offset + bytesPerLine * shot.height > bytes.size()) {
-    return std::nullopt;
-  }
+  if (field(11) != 32 || field(14) != 0xFF0000 || offset + line * shot.height > b.size()) return {};
   for (int y = 0; y < shot.height; ++y) {
     for (int x = 0; x < shot.width; ++x) {
-      shot.pixels.push_back(word(offset + y * bytesPerLine + x * 4u, field(7) == LSBFirst) &
-                            0xFFFFFF);
+      shot.pixels.push_back(word(offset + y * line + x * 4u, field(7) == LSBFirst) & 0xFFFFFF);
     }
   }
   return shot;
@@ -114,11 +108,9 @@ std::vector<Window> XProbe::stacking() const {
   Window parent = 0;
   Window* children = nullptr;
   unsigned n = 0;
-  std::vector<Window> out;
-  if (XQueryTree(display_, root(), &parent, &parent, &children, &n)) {
-    out.assign(children, children + n);
-    if (children) XFree(children);
-  }
+  if (!XQueryTree(display_, root(), &parent, &parent, &children, &n)) return {};
+  std::vector<Window> out(children, children + n);
+  if (children) XFree(children);
   return out;
 }
 

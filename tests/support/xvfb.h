@@ -1,6 +1,5 @@
 // A private X server and a client of our own on it, for the X11 tests and the demo. Screenshots
-// read Xvfb's frame-buffer file (-fbdir): XGetImage on the root would show the parts of a window
-// cut away by its shape as black instead of what lies beneath.
+// read Xvfb's frame-buffer file (-fbdir): XGetImage on the root shows shaped-away parts as black.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -16,9 +15,9 @@
 
 namespace nimbra::testing {
 
+// Started by the constructor, which waits up to 10 s for it to take connections; check ok().
 class Xvfb {
  public:
-  // Starts the server and waits for it to take connections (10 s at most); check ok().
   explicit Xvfb(int width = 1280, int height = 800);
   ~Xvfb() { stop(); }
   Xvfb(const Xvfb&) = delete;
@@ -37,8 +36,7 @@ class Xvfb {
 
 // The screen as the viewer sees it: 0xRRGGBB per pixel.
 struct Screenshot {
-  int width = 0;
-  int height = 0;
+  int width = 0, height = 0;
   std::vector<std::uint32_t> pixels;
 
   std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
@@ -52,8 +50,7 @@ struct ProbeEvent {
   int type = 0;  // ButtonPress, KeyPress, MotionNotify...
   Window window = 0;
   unsigned detail = 0;  // button or key code
-  int xRoot = 0;
-  int yRoot = 0;
+  int xRoot = 0, yRoot = 0;
 };
 
 // A client connection of our own: windows to click on, input through XTest. Each input call
@@ -77,19 +74,17 @@ class XProbe {
   void focus(Window w) {
     batch([&](Display* d) { XSetInputFocus(d, w, RevertToParent, 0); });
   }
-  Window focused() const {
-    Window w = 0;
-    int revert = 0;
-    XGetInputFocus(display_, &w, &revert);
-    return w;
-  }
   std::vector<Window> stacking() const;  // children of the root, bottom to top
 
   void moveTo(int x, int y) {
     batch([&](Display* d) { XTestFakeMotionEvent(d, -1, x, y, 0); });
   }
-  void press(unsigned button) { sendButton(button, True); }
-  void release(unsigned button) { sendButton(button, False); }
+  void press(unsigned b) {
+    batch([&](Display* d) { XTestFakeButtonEvent(d, b, True, 0); });
+  }
+  void release(unsigned b) {
+    batch([&](Display* d) { XTestFakeButtonEvent(d, b, False, 0); });
+  }
   void click(unsigned button, int x, int y) {
     batch([&](Display* d) {
       XTestFakeMotionEvent(d, -1, x, y, 0);
@@ -97,8 +92,8 @@ class XProbe {
       XTestFakeButtonEvent(d, button, False, 0);
     });
   }
-  void keyDown(KeySym sym) { sendKey(sym, True); }
-  void keyUp(KeySym sym) { sendKey(sym, False); }
+  void keyDown(KeySym sym) { key(sym, True); }
+  void keyUp(KeySym sym) { key(sym, False); }
   void chord(const std::vector<KeySym>& syms);  // pressed in order, released in reverse
   // Several XTest requests in one flush, for input that must arrive back to back.
   void batch(const std::function<void(Display*)>& requests) {
@@ -106,26 +101,25 @@ class XProbe {
     sync();
   }
 
-  // The server has handled everything sent so far; reads what arrived.
-  void sync() {
+  void sync() {  // the server has handled everything sent so far; reads what arrived
     XSync(display_, False);
     pump();
   }
   void pump();  // reads what has arrived, without waiting
   std::vector<ProbeEvent> events;
   void clearEvents() { events.clear(); }
-  int count(int type, Window window = 0) const {
+  int count(int type, Window window = 0, unsigned detail = 0) const {
     int n = 0;
-    for (const ProbeEvent& e : events) n += e.type == type && (window == 0 || e.window == window);
+    for (const ProbeEvent& e : events) {
+      n += e.type == type && (!window || e.window == window) && (!detail || e.detail == detail);
+    }
     return n;
   }
+  int keys(int type, KeySym sym) const { return count(type, 0, XKeysymToKeycode(display_, sym)); }
 
  private:
-  void sendButton(unsigned button, Bool down) {
-    batch([&](Display* d) { XTestFakeButtonEvent(d, button, down, 0); });
-  }
-  void sendKey(KeySym sym, Bool down) {
-    batch([&](Display* d) { XTestFakeKeyEvent(d, XKeysymToKeycode(d, sym), down, 0); });
+  void key(KeySym s, Bool down) {
+    batch([&](Display* d) { XTestFakeKeyEvent(d, XKeysymToKeycode(d, s), down, 0); });
   }
   Display* display_ = nullptr;
 };

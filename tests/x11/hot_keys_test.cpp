@@ -15,86 +15,53 @@ class HotKeysTest : public X11Test {
  protected:
   void SetUp() override {
     X11Test::SetUp();
-    app = probe->createWindow(50, 50, 300, 300, 0x406080);
-    probe->focus(app);
+    probe->focus(probe->createWindow(50, 50, 300, 300, 0x406080));
     startPlatform();
     platform->installHotKeyHandler([this](const HotKeyEvent&) { return ++fired, 0; });
     ASSERT_EQ(platform->registerHotKey(kKeyCodeW, kModCommand | kModOption, HotKeyId{1, 1}).status,
               0);
   }
-
-  unsigned keycode(KeySym sym) { return XKeysymToKeycode(probe->display(), sym); }
-  int keyEvents(int type, KeySym sym) {
-    int n = 0;
-    for (const ProbeEvent& e : probe->events) n += e.type == type && e.detail == keycode(sym);
-    return n;
-  }
   // Super+Alt and a key given by its code, pressed and released together.
   void chord(unsigned key) {
+    Display* d = probe->display();
+    const unsigned super = XKeysymToKeycode(d, XK_Super_L), alt = XKeysymToKeycode(d, XK_Alt_L);
     probe->batch([&](Display* d) {
-      for (unsigned k : {keycode(XK_Super_L), keycode(XK_Alt_L), key}) {
-        XTestFakeKeyEvent(d, k, True, 0);
-      }
-      for (unsigned k : {key, keycode(XK_Alt_L), keycode(XK_Super_L)}) {
-        XTestFakeKeyEvent(d, k, False, 0);
-      }
+      for (unsigned k : {super, alt, key}) XTestFakeKeyEvent(d, k, True, 0);
+      for (unsigned k : {key, alt, super}) XTestFakeKeyEvent(d, k, False, 0);
     });
   }
+  unsigned w() { return XKeysymToKeycode(probe->display(), XK_w); }
 
-  Window app = 0;
   int fired = 0;
 };
 
-// The hot key's press and release are both the helper's, whichever key comes up
-// first; the application sees every other key it saw go down come up, and what
-// is typed meanwhile.
+// The hot key's press and release are both the helper's, whichever key comes up first; the
+// application sees every other key it saw go down come up, and what is typed meanwhile.
 TEST_F(HotKeysTest, TheFocusedWindowSeesNoHalfOfTheHotKeyWhateverComesUpFirst) {
-  const std::vector<std::vector<KeySym>> releaseOrders = {
-      {XK_w, XK_Alt_L, XK_Super_L}, {XK_Alt_L, XK_w, XK_Super_L}, {XK_Super_L, XK_Alt_L, XK_w}};
-  for (const std::vector<KeySym>& order : releaseOrders) {
+  for (auto order : {std::array{XK_w, XK_Alt_L, XK_Super_L},
+                     {XK_Alt_L, XK_w, XK_Super_L},
+                     {XK_Super_L, XK_Alt_L, XK_w}}) {
     probe->clearEvents();
     for (KeySym s : {XK_Super_L, XK_Alt_L, XK_w}) probe->keyDown(s);
     ASSERT_TRUE(waitFor([&] { return fired == 1; }));
     probe->chord({XK_a});  // typed while the hot key is down
-    ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, XK_a) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return probe->keys(KeyRelease, XK_a) == 1; }));
     for (KeySym s : order) {
       probe->keyUp(s);
       // Handed back before the next key moves, as a person's fingers leave time for.
       if (s == XK_w) continue;
-      ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, s) == 1; }));
+      ASSERT_TRUE(waitFor([&] { return probe->keys(KeyRelease, s) == 1; }));
     }
     settle();
-    EXPECT_EQ(fired, 1);
-    fired = 0;
-    EXPECT_EQ(keyEvents(KeyPress, XK_w) + keyEvents(KeyRelease, XK_w), 0);
-    for (KeySym s : {XK_Alt_L, XK_Super_L, XK_a}) {
-      EXPECT_EQ((std::array{keyEvents(KeyPress, s), keyEvents(KeyRelease, s)}), (std::array{1, 1}))
-          << s;
-    }
-    EXPECT_EQ(probe->focused(), app);
+    EXPECT_EQ(std::exchange(fired, 0), 1);
+    EXPECT_EQ(probe->keys(KeyPress, XK_w) + probe->keys(KeyRelease, XK_w), 0);
+    for (KeySym s : {XK_Alt_L, XK_Super_L, XK_a}) EXPECT_EQ(probe->keys(KeyPress, s), 1) << s;
   }
   probe->chord({XK_w});  // the keyboard is the application's again
-  ASSERT_TRUE(waitFor([&] { return keyEvents(KeyRelease, XK_w) == 1; }));
+  ASSERT_TRUE(waitFor([&] { return probe->keys(KeyRelease, XK_w) == 1; }));
 }
 
-TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiers) {
-  for (KeySym lock : {XK_Caps_Lock, XK_Num_Lock, XK_Caps_Lock}) {  // Caps, both, Num
-    probe->chord({lock});
-    const int before = fired;
-    chord(keycode(XK_w));
-    ASSERT_TRUE(waitFor([&] { return fired == before + 1; })) << lock;
-  }
-  probe->chord({XK_Num_Lock});
-  chord(keycode(XK_q));
-  probe->chord({XK_Alt_L, XK_w});
-  probe->chord({XK_Shift_L, XK_Super_L, XK_Alt_L, XK_w});
-  settle();
-  EXPECT_EQ(fired, 3);
-  EXPECT_EQ(keyEvents(KeyPress, XK_q), 1);
-}
-
-// Counts the presses of one key that reach the backend's connection, repeats
-// included.
+// Counts the presses of W that reach the backend's connection, repeats included.
 struct KeyPressCounter : X11EventHandler {
   void handleEvent(XEvent& e) override { presses += e.type == KeyPress && e.xkey.keycode == key; }
   unsigned key;
@@ -103,26 +70,40 @@ struct KeyPressCounter : X11EventHandler {
 
 TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   KeyPressCounter counter;
-  counter.key = keycode(XK_w);
+  counter.key = w();
   platform->connection().addHandler(&counter);
-  XkbSetAutoRepeatRate(probe->display(), XkbUseCoreKbd, 30,
-                       15);  // several repeats soon
+  XkbSetAutoRepeatRate(probe->display(), XkbUseCoreKbd, 30, 15);  // several repeats soon
   for (KeySym s : {XK_Super_L, XK_Alt_L, XK_w}) probe->keyDown(s);
   ASSERT_TRUE(waitFor([&] { return counter.presses >= 5; }));
   for (KeySym s : {XK_w, XK_Alt_L, XK_Super_L}) probe->keyUp(s);
   settle();
   EXPECT_EQ(fired, 1);
-  chord(keycode(XK_w));  // once up, the next press fires again
-  ASSERT_TRUE(waitFor([&] { return fired == 2; }));
   platform->connection().removeHandler(&counter);
+  chord(w());  // once up, the next press fires again
+  ASSERT_TRUE(waitFor([&] { return fired == 2; }));
 }
 
-// W is grabbed where the layout types it, in any group, or where it sits on a
-// US keyboard when no group has it; the grabs follow each layout change. In
-// Xvfb's evdev key map 25 is W on a US keyboard, 52 on a French one.
+TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiers) {
+  for (KeySym lock : {XK_Caps_Lock, XK_Num_Lock, XK_Caps_Lock}) {  // Caps, both, Num
+    probe->chord({lock});
+    const int before = fired;
+    chord(w());
+    ASSERT_TRUE(waitFor([&] { return fired == before + 1; })) << lock;
+  }
+  probe->chord({XK_Num_Lock});
+  chord(XKeysymToKeycode(probe->display(), XK_q));
+  probe->chord({XK_Alt_L, XK_w});
+  probe->chord({XK_Shift_L, XK_Super_L, XK_Alt_L, XK_w});
+  settle();
+  EXPECT_EQ(fired, 3);
+  EXPECT_EQ(probe->keys(KeyPress, XK_q), 1);
+}
+
+// W is grabbed where the layout types it, in any group, or where it sits on a US keyboard when
+// no group has it; the grabs follow each layout change. In Xvfb's evdev key map 25 is W on a US
+// keyboard, 52 on a French one.
 TEST_F(HotKeysTest, FollowsTheKeyboardLayout) {
-  // Each layout, its group, the key that types W (or sits where W does on a US
-  // keyboard), and a key that types no W now.
+  // Each layout, its group, the key that types W (or sits where W does), one that types no W.
   const std::tuple<const char*, int, unsigned, unsigned> layouts[] = {
       {"ru", 0, 25, 52}, {"fr", 0, 52, 25}, {"us,ru", 1, 25, 52}, {"ru,fr", 1, 52, 25}};
   Display* d = probe->display();

@@ -23,10 +23,6 @@ namespace nimbra::testing {
 // Paints an opaque disc of one colour, `inset` of the side in from the edge, and records the
 // mouse calls it gets.
 struct StubView : ViewDelegate {
-  struct Call {
-    std::string what;
-    Point at;
-  };
   void draw(Canvas& canvas, const Rect& dirty) override {
     lastScale = canvas.scale;
     const double side = dirty.size.width * canvas.scale;
@@ -45,13 +41,13 @@ struct StubView : ViewDelegate {
     if (onClick) onClick();
   }
   int count(const std::string& what) const {
-    return std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.what == what; });
+    return std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.first == what; });
   }
 
   std::uint32_t rgb = 0xD02020;
   double inset = 0.15;
   double lastScale = 0;
-  std::vector<Call> calls;
+  std::vector<std::pair<std::string, Point>> calls;
   std::function<void()> onClick;  // what a click does, as closing the wheel would
 };
 
@@ -83,13 +79,8 @@ class X11Test : public ::testing::Test {
                std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
     std::vector<int> fds{ConnectionNumber(probe->display())};
     if (alive()) fds.push_back(ConnectionNumber(platform->connection().display()));
-    return waitUntil(
-        done,
-        [&] {
-          drainLoop();
-          probe->pump();
-        },
-        fds, deadline);
+    auto step = [&] { drainLoop(), probe->pump(); };
+    return waitUntil(done, step, fds, deadline);
   }
 
   // Everything sent so far has been handled by the server, read by the backend and answered,
@@ -106,10 +97,13 @@ class X11Test : public ::testing::Test {
   int buttons(Window w = 0) const {
     return probe->count(ButtonPress, w) + probe->count(ButtonRelease, w);
   }
-  std::vector<ProbeEvent> buttonEvents() const {
-    std::vector<ProbeEvent> out;
+  // Type, button and place of each button event the probe got.
+  std::vector<std::array<int, 4>> clicks() const {
+    std::vector<std::array<int, 4>> out;
     for (const ProbeEvent& e : probe->events) {
-      if (e.type == ButtonPress || e.type == ButtonRelease) out.push_back(e);
+      if (e.type == ButtonPress || e.type == ButtonRelease) {
+        out.push_back({e.type, int(e.detail), e.xRoot, e.yRoot});
+      }
     }
     return out;
   }
