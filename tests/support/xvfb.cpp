@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -44,24 +43,17 @@ Xvfb::Xvfb(int width, int height) {
 }
 
 void Xvfb::stop() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  if (pid_ > 0 && kill(pid_, SIGTERM) == 0) waitpid(pid_, nullptr, 0);
+  pid_ = -1;
   std::error_code ignored;
   if (!fbdir_.empty()) std::filesystem::remove_all(fbdir_, ignored);
   fbdir_.clear();
 }
 
 bool Screenshot::savePng(const std::string& path) const {
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int y = 0; y < height; ++y) {
-    std::memcpy(cairo_image_surface_get_data(surface) + static_cast<std::size_t>(y) * stride,
-                &pixels[static_cast<std::size_t>(y) * width], static_cast<std::size_t>(width) * 4);
-  }
-  cairo_surface_mark_dirty(surface);
+  auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels.data()));
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, width, height, width * 4);
   const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);
   return ok;
@@ -116,10 +108,8 @@ std::vector<Window> XProbe::stacking() const {
 
 void XProbe::chord(const std::vector<KeySym>& syms) {
   batch([&](Display* d) {
-    for (KeySym s : syms) XTestFakeKeyEvent(d, XKeysymToKeycode(d, s), True, CurrentTime);
-    for (auto s = syms.rbegin(); s != syms.rend(); ++s) {
-      XTestFakeKeyEvent(d, XKeysymToKeycode(d, *s), False, CurrentTime);
-    }
+    for (KeySym s : syms) XTestFakeKeyEvent(d, code(s), True, 0);
+    for (auto s = syms.rbegin(); s != syms.rend(); ++s) XTestFakeKeyEvent(d, code(*s), False, 0);
   });
 }
 
@@ -127,24 +117,22 @@ void XProbe::pump() {
   while (XPending(display_) > 0) {
     XEvent e;
     XNextEvent(display_, &e);
+    if (e.type < KeyPress || e.type > MotionNotify) continue;
     // Key, button and motion events share one layout; a key code sits where the button does.
-    if (e.type >= KeyPress && e.type <= MotionNotify) {
-      const unsigned detail = e.type == MotionNotify ? 0 : e.xbutton.button;
-      events.push_back({e.type, e.xany.window, detail, e.xbutton.x_root, e.xbutton.y_root});
-    }
+    const unsigned detail = e.type == MotionNotify ? 0 : e.xbutton.button;
+    events.push_back({e.type, e.xany.window, detail, e.xbutton.x_root, e.xbutton.y_root});
   }
 }
 
 bool waitUntil(const std::function<bool()>& done, const std::function<void()>& step,
                const std::vector<int>& fds, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
   std::vector<pollfd> polls;
   for (int fd : fds) polls.push_back(pollfd{fd, POLLIN, 0});
-  while (true) {
+  for (auto end = std::chrono::steady_clock::now() + deadline;;
+       poll(polls.data(), polls.size(), 10)) {
     step();
     if (done()) return true;
     if (std::chrono::steady_clock::now() >= end) return false;
-    poll(polls.data(), polls.size(), 10);
   }
 }
 

@@ -22,7 +22,6 @@ class Xvfb {
   ~Xvfb() { stop(); }
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
-
   bool ok() const { return !display_.empty(); }
   const std::string& display() const { return display_; }  // ":N"
   std::string framebufferFile() const { return fbdir_ + "/Xvfb_screen0"; }
@@ -38,7 +37,6 @@ class Xvfb {
 struct Screenshot {
   int width = 0, height = 0;
   std::vector<std::uint32_t> pixels;
-
   std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
   bool savePng(const std::string& path) const;
 };
@@ -63,7 +61,6 @@ class XProbe {
   }
   XProbe(const XProbe&) = delete;
   XProbe& operator=(const XProbe&) = delete;
-
   bool ok() const { return display_ != nullptr; }
   Display* display() const { return display_; }
   Window root() const { return DefaultRootWindow(display_); }
@@ -71,42 +68,28 @@ class XProbe {
   // A mapped top-level of one colour (0xRRGGBB) that records its input events.
   Window createWindow(int x, int y, int width, int height, std::uint32_t rgb,
                       bool overrideRedirect = true);
-  void focus(Window w) {
-    batch([&](Display* d) { XSetInputFocus(d, w, RevertToParent, 0); });
-  }
+  void focus(Window w) { XSetInputFocus(display_, w, RevertToParent, 0), sync(); }
   std::vector<Window> stacking() const;  // children of the root, bottom to top
 
-  void moveTo(int x, int y) {
-    batch([&](Display* d) { XTestFakeMotionEvent(d, -1, x, y, 0); });
-  }
-  void press(unsigned b) {
-    batch([&](Display* d) { XTestFakeButtonEvent(d, b, True, 0); });
-  }
-  void release(unsigned b) {
-    batch([&](Display* d) { XTestFakeButtonEvent(d, b, False, 0); });
-  }
+  void moveTo(int x, int y) { XTestFakeMotionEvent(display_, -1, x, y, 0), sync(); }
+  void press(unsigned button) { XTestFakeButtonEvent(display_, button, True, 0), sync(); }
+  void release(unsigned button) { XTestFakeButtonEvent(display_, button, False, 0), sync(); }
   void click(unsigned button, int x, int y) {
-    batch([&](Display* d) {
-      XTestFakeMotionEvent(d, -1, x, y, 0);
-      XTestFakeButtonEvent(d, button, True, 0);
-      XTestFakeButtonEvent(d, button, False, 0);
-    });
-  }
-  void keyDown(KeySym sym) { key(sym, True); }
-  void keyUp(KeySym sym) { key(sym, False); }
-  void chord(const std::vector<KeySym>& syms);  // pressed in order, released in reverse
-  // Several XTest requests in one flush, for input that must arrive back to back.
-  void batch(const std::function<void(Display*)>& requests) {
-    requests(display_);
+    XTestFakeMotionEvent(display_, -1, x, y, 0);
+    XTestFakeButtonEvent(display_, button, True, 0);
+    XTestFakeButtonEvent(display_, button, False, 0);
     sync();
   }
-
-  void sync() {  // the server has handled everything sent so far; reads what arrived
-    XSync(display_, False);
-    pump();
-  }
-  void pump();  // reads what has arrived, without waiting
-  std::vector<ProbeEvent> events;
+  void keyDown(KeySym sym) { XTestFakeKeyEvent(display_, code(sym), True, 0), sync(); }
+  void keyUp(KeySym sym) { XTestFakeKeyEvent(display_, code(sym), False, 0), sync(); }
+  unsigned code(KeySym sym) const { return XKeysymToKeycode(display_, sym); }
+  void chord(const std::vector<KeySym>& syms);  // pressed in order, released in reverse
+  // Several XTest requests in one flush, for input that must arrive back to back.
+  void batch(const std::function<void(Display*)>& requests) { requests(display_), sync(); }
+  // The server has handled everything sent so far; reads what arrived.
+  void sync() { XSync(display_, False), pump(); }
+  void pump();                     // reads what has arrived, without waiting
+  std::vector<ProbeEvent> events;  // input the probe's windows got
   void clearEvents() { events.clear(); }
   int count(int type, Window window = 0, unsigned detail = 0) const {
     int n = 0;
@@ -115,12 +98,9 @@ class XProbe {
     }
     return n;
   }
-  int keys(int type, KeySym sym) const { return count(type, 0, XKeysymToKeycode(display_, sym)); }
+  int keys(int type, KeySym sym) const { return count(type, 0, code(sym)); }
 
  private:
-  void key(KeySym s, Bool down) {
-    batch([&](Display* d) { XTestFakeKeyEvent(d, XKeysymToKeycode(d, s), down, 0); });
-  }
   Display* display_ = nullptr;
 };
 

@@ -23,14 +23,12 @@ class HotKeysTest : public X11Test {
   }
   // Super+Alt and a key given by its code, pressed and released together.
   void chord(unsigned key) {
-    Display* d = probe->display();
-    const unsigned super = XKeysymToKeycode(d, XK_Super_L), alt = XKeysymToKeycode(d, XK_Alt_L);
+    const unsigned super = probe->code(XK_Super_L), alt = probe->code(XK_Alt_L);
     probe->batch([&](Display* d) {
       for (unsigned k : {super, alt, key}) XTestFakeKeyEvent(d, k, True, 0);
       for (unsigned k : {key, alt, super}) XTestFakeKeyEvent(d, k, False, 0);
     });
   }
-  unsigned w() { return XKeysymToKeycode(probe->display(), XK_w); }
 
   int fired = 0;
 };
@@ -70,7 +68,7 @@ struct KeyPressCounter : X11EventHandler {
 
 TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   KeyPressCounter counter;
-  counter.key = w();
+  counter.key = probe->code(XK_w);
   platform->connection().addHandler(&counter);
   XkbSetAutoRepeatRate(probe->display(), XkbUseCoreKbd, 30, 15);  // several repeats soon
   for (KeySym s : {XK_Super_L, XK_Alt_L, XK_w}) probe->keyDown(s);
@@ -79,7 +77,7 @@ TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   settle();
   EXPECT_EQ(fired, 1);
   platform->connection().removeHandler(&counter);
-  chord(w());  // once up, the next press fires again
+  chord(probe->code(XK_w));  // once up, the next press fires again
   ASSERT_TRUE(waitFor([&] { return fired == 2; }));
 }
 
@@ -87,11 +85,11 @@ TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiers) {
   for (KeySym lock : {XK_Caps_Lock, XK_Num_Lock, XK_Caps_Lock}) {  // Caps, both, Num
     probe->chord({lock});
     const int before = fired;
-    chord(w());
+    chord(probe->code(XK_w));
     ASSERT_TRUE(waitFor([&] { return fired == before + 1; })) << lock;
   }
   probe->chord({XK_Num_Lock});
-  chord(XKeysymToKeycode(probe->display(), XK_q));
+  chord(probe->code(XK_q));
   probe->chord({XK_Alt_L, XK_w});
   probe->chord({XK_Shift_L, XK_Super_L, XK_Alt_L, XK_w});
   settle();
