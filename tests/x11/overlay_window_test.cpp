@@ -1,5 +1,4 @@
-// The overlay window on a real server: stacking, mouse pass-through and take-over, the desktop
-// scale, painting and its shape, looked at through Xvfb's frame buffer.
+// The overlay window on a real server: stacking, the mouse, the scale, painting and shape.
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
@@ -50,8 +49,7 @@ class OverlayWindowTest : public X11Test {
     return readXwd(server->framebufferFile()).value_or(Screenshot{});
   }
 
-  // Taking the mouse, the view gets every click within its square, painted or not, and none
-  // outside it, whatever the compositor does with the window's shape.
+  // Taking the mouse, the view gets every click in its square, painted or not, and none outside.
   void expectTakesEveryClickInItsSquare() {
     const Window outside = probe->createWindow(340, 140, 50, 50, 0x808080);
     open({}, true);
@@ -102,8 +100,7 @@ TEST_F(OverlayWindowTest, TakesEveryClickInItsSquareAndStaysOnTopWithoutAComposi
   EXPECT_EQ(buttons(popup), 0);
 }
 
-// The input window outlives the wheel until the closing click's release, and no longer;
-// ignoring the mouse, the shown wheel lets every click through.
+// The input window lives until the closing click's release; ignoring the mouse, clicks go by.
 TEST_F(OverlayWindowTest, KeepsTheReleaseOfTheClickThatClosesIt) {
   open();
   view.onClick = [&] {
@@ -135,9 +132,8 @@ TEST_F(OverlayWindowTest, ScreenshotShowsThePaintAndTheDesktopAroundItWithOrWith
   EXPECT_TRUE(window->shaped());
   EXPECT_TRUE(window->sharedMemory());
   const Screenshot first = screenshot();
-  const int spots[][2] = {{550, 350}, {550, 260}, {405, 205}, {695, 495}, {390, 350}, {420, 350}};
-  for (int i = 0; i < 6; ++i) {  // two on the disc, then around it
-    EXPECT_TRUE(near(first.at(spots[i][0], spots[i][1]), i < 2 ? kRed : kDesk)) << i;
+  for (auto [x, y, rgb] : {std::tuple{550, 260, kRed}, {405, 205, kDesk}, {390, 350, kDesk}}) {
+    EXPECT_TRUE(near(first.at(x, y), rgb)) << x << "," << y;
   }
   view.rgb = kBlue;  // a change within the disc's bounds
   window->setNeedsDisplay();
@@ -146,27 +142,17 @@ TEST_F(OverlayWindowTest, ScreenshotShowsThePaintAndTheDesktopAroundItWithOrWith
   EXPECT_LT(window->lastUpload().width + window->lastUpload().height, 2 * 300);
   view.inset = 0.02;  // a larger disc: the shape grows with it
   window->setNeedsDisplay();
-  drainLoop();
   EXPECT_TRUE(near(screenshot().at(420, 350), kBlue));
   window->orderOut();
   EXPECT_TRUE(near(screenshot().at(550, 350), kDesk));
-  window->setFrame(Rect{{100, 800 - 100 - 300}, {300, 300}});  // reopened elsewhere
-  window->orderFrontRegardless();
-  const Screenshot moved = screenshot();
-  EXPECT_TRUE(near(moved.at(250, 250), kBlue));
-  EXPECT_TRUE(near(moved.at(550, 350), kDesk));
-
   X11Options noShm;
   noShm.allowShm = false;
   open(noShm);
   EXPECT_FALSE(window->sharedMemory());
-  const Screenshot shot = screenshot();
-  EXPECT_TRUE(near(shot.at(550, 350), kBlue));
-  EXPECT_TRUE(near(shot.at(405, 205), kDesk));
+  EXPECT_TRUE(near(screenshot().at(550, 350), kBlue));
 }
 
-// A compositor would paint a window as the desktop with a shadow into the overlay's clear parts:
-// the desktop is the root's background instead, as a pixmap in _XROOTPMAP_ID for compositors.
+// The desktop as the root's background, also in _XROOTPMAP_ID, where a compositor shows it.
 class CompositedOverlayTest : public OverlayWindowTest {
  protected:
   void SetUp() override {
@@ -193,8 +179,7 @@ class CompositedOverlayTest : public OverlayWindowTest {
     ASSERT_TRUE(waitFor([&] { return XGetSelectionOwner(probe->display(), cm) != None; }));
   }
 
-  // The disc with the desktop around it and no shadow or frame outside, once the compositor,
-  // a moment after claiming the screen, paints.
+  // The disc with the desktop around it and no shadow or frame, once the compositor paints.
   void expectCleanComposite() {
     EXPECT_FALSE(window->shaped());
     ASSERT_TRUE(waitFor([&] {
@@ -239,8 +224,7 @@ TEST(DesktopScale, IsTheLastXftDpiOverNinetySixOrOneWhenUnsetOrUnreadable) {
 
 using ConnectionTest = OverlayWindowTest;
 
-// A new Xft.dpi applies from the next opening, never in the middle of one; and at a fractional
-// scale the view measures from where it was asked to be, not from the rounded pixel origin.
+// A new Xft.dpi applies from the next opening; the view measures from its asked (unrounded) place.
 TEST_F(ConnectionTest, FollowsXftDpiFromOneOpeningToTheNextAndMeasuresFromTheAskedPlace) {
   auto setDpi = [&](const std::string& dpi) {
     const std::string r = "Xft.dpi:\t" + dpi + "\n";
@@ -249,9 +233,6 @@ TEST_F(ConnectionTest, FollowsXftDpiFromOneOpeningToTheNextAndMeasuresFromTheAsk
     settle();
   };
   startPlatform();
-  probe->moveTo(300, 200);
-  EXPECT_EQ(platform->pointerLocation(), (Point{300, 600}));  // bottom-left points
-  EXPECT_EQ(platform->currentEventLocation(), (Point{300, 200}));
   window.reset(static_cast<X11Window*>(platform->createOverlayWindow(view).release()));
   setDpi("120");
   EXPECT_DOUBLE_EQ(window->backingScale(), 1.25);
@@ -269,13 +250,11 @@ TEST_F(ConnectionTest, FollowsXftDpiFromOneOpeningToTheNextAndMeasuresFromTheAsk
   ASSERT_TRUE(waitFor([&] { return view.count("down") == 1; }));
   EXPECT_NEAR(view.calls.back().second.x, 59.7, 1e-9);
   EXPECT_NEAR(view.calls.back().second.y, 69.7, 1e-9);
-
   setDpi("192");
   EXPECT_DOUBLE_EQ(window->backingScale(), 1.25) << "changed while shown";
   window->orderOut();
   EXPECT_DOUBLE_EQ(window->backingScale(), 2.0);
-  EXPECT_EQ(platform->pointerLocation(), (Point{100, 325}));
-
+  EXPECT_EQ(platform->pointerLocation(), (Point{100, 325}));  // bottom-left points
   // The tap reports points, and a click handed back at a point lands on its pixel.
   TapRecorder rec;
   auto tap = platform->createEventTap(rec.callback());

@@ -1,5 +1,4 @@
-// The X11 backend on a private Xvfb with a probe client beside it; the backend runs when the
-// test turns the GLib loop.
+// The X11 backend on a private Xvfb with a probe client beside it, run as the test turns GLib.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/x11/x11_error_trap.h"
 #include "platform/x11/x11_platform.h"
 #include "support/xvfb.h"
 #include "wheel/paint/canvas.h"
@@ -45,8 +45,7 @@ struct StubView : ViewDelegate {
   }
 
   std::uint32_t rgb = 0xD02020;
-  double inset = 0.15;
-  double lastScale = 0;
+  double inset = 0.15, lastScale = 0;
   std::vector<std::pair<std::string, Point>> calls;
   std::function<void()> onClick;  // what a click does, as closing the wheel would
 };
@@ -62,7 +61,6 @@ class X11Test : public ::testing::Test {
     platform.reset();
     drainLoop();
   }
-
   void startPlatform(X11Options options = {}) {
     options.display = server->display();
     platform = X11Platform::open(options);
@@ -73,7 +71,6 @@ class X11Test : public ::testing::Test {
     }
   }
   bool alive() const { return platform && platform->connection().alive(); }
-
   // Turns the backend's loop and reads the probe's events until `done` holds.
   bool waitFor(const std::function<bool()>& done,
                std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
@@ -83,8 +80,7 @@ class X11Test : public ::testing::Test {
     return waitUntil(done, step, fds, deadline);
   }
 
-  // Everything sent so far has been handled by the server, read by the backend and answered,
-  // and whatever that answer caused has reached the probe.
+  // All sent so far is handled by the server and the backend, and what that caused has arrived.
   void settle() {
     for (int round = 0; round < 3; ++round) {
       probe->sync();
@@ -94,18 +90,23 @@ class X11Test : public ::testing::Test {
     probe->sync();
   }
 
-  int buttons(Window w = 0) const {
-    return probe->count(ButtonPress, w) + probe->count(ButtonRelease, w);
-  }
-  // Type, button and place of each button event the probe got.
-  std::vector<std::array<int, 4>> clicks() const {
+  // Type, button and place of each button event the probe got, on `w` if given.
+  std::vector<std::array<int, 4>> clicks(Window w = 0) const {
     std::vector<std::array<int, 4>> out;
     for (const ProbeEvent& e : probe->events) {
-      if (e.type == ButtonPress || e.type == ButtonRelease) {
+      if ((e.type == ButtonPress || e.type == ButtonRelease) && (!w || e.window == w)) {
         out.push_back({e.type, int(e.detail), e.xRoot, e.yRoot});
       }
     }
     return out;
+  }
+  int buttons(Window w = 0) const { return int(clicks(w).size()); }
+  bool grabbedElsewhere(unsigned key, unsigned modifiers) {  // refuses a grab of ours
+    X11ErrorTrap trap(probe->display());
+    XGrabKey(probe->display(), key, modifiers, probe->root(), False, GrabModeAsync, GrabModeAsync);
+    const bool taken = trap.finish() == BadAccess;
+    XUngrabKey(probe->display(), key, modifiers, probe->root());
+    return taken;
   }
 
   std::unique_ptr<Xvfb> server;
