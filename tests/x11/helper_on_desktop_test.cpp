@@ -175,11 +175,10 @@ TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReache
     return y > 200;
   })) << openbox.stderrText();
   XLowerWindow(d, desk);  // the frame above the desk, as on a desktop
-  // Near the bottom right corner, which openbox drags in its own time: again until it grows.
-  XTranslateCoordinates(d, app, probe->root(), 180, 130, &x, &y, &child);
-  bool resized = false;
-  const auto end = std::chrono::steady_clock::now() + 30s;
-  while (!resized && std::chrono::steady_clock::now() < end) {
+  XTranslateCoordinates(d, app, probe->root(), 180, 130, &x, &y, &child);  // near a corner
+  bool resized = false;  // openbox drags in its own time: again until the window grows
+  for (auto end = std::chrono::steady_clock::now() + 30s;
+       !resized && std::chrono::steady_clock::now() < end;) {
     probe->keyDown(XK_Alt_L);
     probe->moveTo(x, y);
     probe->press(Button3);
@@ -199,8 +198,7 @@ TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReache
   }));
   probe->clearEvents();
   probe->click(Button3, x, y);
-  ASSERT_TRUE(waitFor([&] { return probe->count(ButtonRelease, app) == 1; }));
-  EXPECT_EQ(probe->count(ButtonPress, app), 1);
+  ASSERT_TRUE(waitFor([&] { return buttons(app) == 2; }));
 }
 
 TEST_F(HelperOnDesktop, OutlivesItsXServerAndStillServesTheFileProtocol) {

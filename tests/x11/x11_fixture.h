@@ -114,18 +114,4 @@ class X11Test : public ::testing::Test {
   std::unique_ptr<X11Platform> platform;
 };
 
-// Records what the tap sees and swallows what the mouse trigger swallows.
-struct TapRecorder {
-  std::vector<TapEvent> events;
-  TapCallbackFn callback() {
-    return [this](const TapEvent& e) {
-      events.push_back(e);
-      return e.type == TapEventType::kMouseMoved ? TapVerdict::kPass : TapVerdict::kSwallow;
-    };
-  }
-  int count(TapEventType type) const {
-    return std::count_if(events.begin(), events.end(), [&](auto& e) { return e.type == type; });
-  }
-};
-
 }  // namespace nimbra::testing
