@@ -67,8 +67,7 @@ class X11Test : public ::testing::Test {
     ASSERT_TRUE(platform) << "cannot open " << server->display();
   }
   static void drainLoop() {
-    while (g_main_context_iteration(g_main_context_default(), FALSE)) {
-    }
+    while (g_main_context_iteration(nullptr, FALSE)) continue;
   }
   bool alive() const { return platform && platform->connection().alive(); }
   // Turns the backend's loop and reads the probe's events until `done` holds.
@@ -79,7 +78,6 @@ class X11Test : public ::testing::Test {
     auto step = [&] { drainLoop(), probe->pump(); };
     return waitUntil(done, step, fds, deadline);
   }
-
   // All sent so far is handled by the server and the backend, and what that caused has arrived.
   void settle() {
     for (int round = 0; round < 3; ++round) {
@@ -89,7 +87,6 @@ class X11Test : public ::testing::Test {
     }
     probe->sync();
   }
-
   // Type, button and place of each button event the probe got, on `w` if given.
   std::vector<std::array<int, 4>> clicks(Window w = 0) const {
     std::vector<std::array<int, 4>> out;
