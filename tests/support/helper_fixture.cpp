@@ -2,9 +2,6 @@
 
 #include <sys/time.h>
 
-#include <algorithm>
-#include <sstream>
-
 #include "app/startup.h"
 #include "wheel/wheel.h"
 
@@ -28,21 +25,6 @@ void HelperTest::touchConfig() {
   next += 7;
   const struct timeval times[2] = {{next, 0}, {next, 0}};
   ::utimes(dir.file("wheel.cfg").c_str(), times);
-}
-
-std::vector<std::string> HelperTest::logMessages() const {
-  std::vector<std::string> out;
-  std::istringstream in(file("log.txt"));
-  for (std::string line; std::getline(in, line);) {
-    const auto close = line.find("] ");
-    out.push_back(close == std::string::npos ? line : line.substr(close + 2));
-  }
-  return out;
-}
-
-int HelperTest::countLogged(const std::string& message) const {
-  const auto all = logMessages();
-  return static_cast<int>(std::count(all.begin(), all.end(), message));
 }
 
 int HelperTest::curSeg() const {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,12 @@ class HelperTest : public ::testing::Test {
 
   std::string file(const std::string& name) const { return readFile(dir.file(name)); }
   bool exists(const std::string& name) const { return fileExists(dir.file(name)); }
-  // The messages of log.txt, without their time prefixes.
-  std::vector<std::string> logMessages() const;
+  std::vector<std::string> logMessages() const { return logMessagesOf(file("log.txt")); }
   bool logged(const std::string& message) const { return countLogged(message) > 0; }
-  int countLogged(const std::string& message) const;
+  int countLogged(const std::string& message) const {
+    const auto all = logMessages();
+    return static_cast<int>(std::count(all.begin(), all.end(), message));
+  }
 
   Wheel& wheel() { return *process().wheel; }
   int curSeg() const;

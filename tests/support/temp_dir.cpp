@@ -1,9 +1,7 @@
 #include "support/temp_dir.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,8 +9,6 @@
 #include <stdexcept>
 
 namespace nimbra::testing {
-
-namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   char pattern[] = "/tmp/nimbra-test-XXXXXX";
@@ -22,9 +18,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ec;
-  // A test may have made the folder read-only; give it back before removing it.
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(path_, ec);
+  std::filesystem::remove_all(path_, ec);
 }
 
 std::string readFile(const std::string& path) {
@@ -42,13 +36,13 @@ bool fileExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-int lockHolderOf(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  const bool held = fd >= 0 && ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-  if (fd >= 0) ::close(fd);
-  return held ? fl.l_pid : 0;
+std::vector<std::string> logMessagesOf(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const auto close = text.find("] ", at);
+    if (close < end) out.push_back(text.substr(close + 2, end - close - 2));
+  }
+  return out;
 }
 
 }  // namespace nimbra::testing

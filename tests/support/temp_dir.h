@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace nimbra::testing {
 
@@ -23,7 +24,7 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);  // the name itself, a dangling link included
-// The process holding a write lock on the file, as F_GETLK tells it; 0 when none does.
-int lockHolderOf(const std::string& path);
+// The messages of a log's text, without their time prefixes.
+std::vector<std::string> logMessagesOf(const std::string& text);
 
 }  // namespace nimbra::testing
