@@ -3,9 +3,7 @@
 
 #include <filesystem>
 
-#include "app/startup.h"
 #include "support/helper_fixture.h"
-#include "wheel/wheel.h"
 
 namespace nimbra::testing {
 namespace {
@@ -21,8 +19,7 @@ TEST(DirArgument, TakesTheLastCompletePairAndNeverExaminesTheValue) {
       {{"p", "-dir", "a", "--Dir", "b"}, ""},
       {{"p", "-Dir", "-Dir", "x"}, "-Dir"},
       {{"p", "x", "-Dir", "a", "y"}, "a"},
-      {{"-Dir", "a"}, ""},  // the program path is never an option
-  };
+      {{"-Dir", "a"}, ""}};  // the program path is never an option
   for (const auto& [args, dir] : cases)
     EXPECT_EQ(dirArgument(args), dir) << ::testing::PrintToString(args);
 }

@@ -3,18 +3,15 @@
 #include <sys/stat.h>
 
 #include "support/helper_fixture.h"
-#include "wheel/wheel.h"
 
 namespace nimbra::testing {
 namespace {
 
-class Tick : public HelperTest {
- protected:
-  void SetUp() override { start(kFourSegments); }
-};
+using Tick = HelperTest;
 
 // A stop request, even a folder, ends the helper while the wheel is open too.
 TEST_F(Tick, WritesAHeartbeatEverySecondFromOneSecondInUntilAStopRequestRemovesIt) {
+  start(kFourSegments);
   fake.advance(0.999);
   EXPECT_FALSE(exists("pid.txt"));
   fake.advance(0.001);
@@ -38,6 +35,7 @@ TEST_F(Tick, WritesAHeartbeatEverySecondFromOneSecondInUntilAStopRequestRemovesI
 // touchConfig() gives times long past: a restored copy is loaded like a newer one, once, even
 // with the same content. A file without segments, or none, keeps the wheel.
 TEST_F(Tick, ReloadsATouchedConfigurationOnceAndKeepsTheWheelWhileTheFileHasNoSegments) {
+  start(kFourSegments);
   auto before = wheel().cfg;
   touchConfig();
   fake.advance(1.0);
@@ -62,11 +60,9 @@ TEST_F(Tick, ReloadsATouchedConfigurationOnceAndKeepsTheWheelWhileTheFileHasNoSe
   EXPECT_TRUE(logged("config reloaded: 1 sections, R=190, hold=2000ms"));
 }
 
-using Reload = HelperTest;
-
 // A reload while open redraws the wheel but moves no window: the hidden one is resized at the
 // next reload. A selection left past its segment's tools fires nothing.
-TEST_F(Reload, RedrawsAnOpenWheelAndResizesOnlyAHiddenPaintingWindow) {
+TEST_F(Tick, ReloadsRedrawAnOpenWheelAndResizeOnlyAHiddenPaintingWindow) {
   fake.windowsPaint = true;
   start(kFourSegments);
   wheel().show({500, 400});
@@ -90,9 +86,7 @@ TEST_F(Reload, RedrawsAnOpenWheelAndResizesOnlyAHiddenPaintingWindow) {
   EXPECT_EQ(fake.window->frames.back().size, (Size{496, 496})) << "4R + 16 at R = 120";
 }
 
-using Permission = HelperTest;
-
-TEST_F(Permission, IsAskedForEverySecondUntilGrantedThenTheTapIsInstalled) {
+TEST_F(Tick, AsksForThePermissionEverySecondUntilGrantedThenInstallsTheTap) {
   fake.trusted = false;
   start(kFourSegments);
   EXPECT_EQ(file("need_access.txt"), "1");
