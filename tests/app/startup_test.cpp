@@ -1,9 +1,9 @@
 // Start-up: the command line, the first lines of the log and what is set up before the loop.
 #include <gtest/gtest.h>
 
-#include "app/startup.h"
+#include <filesystem>
+
 #include "support/helper_fixture.h"
-#include "wheel/wheel.h"
 
 namespace nimbra::testing {
 namespace {
@@ -19,12 +19,9 @@ TEST(DirArgument, TakesTheLastCompletePairAndNeverExaminesTheValue) {
       {{"p", "-dir", "a", "--Dir", "b"}, ""},
       {{"p", "-Dir", "-Dir", "x"}, "-Dir"},
       {{"p", "x", "-Dir", "a", "y"}, "a"},
-      {{"-Dir", "a"}, ""},  // the program path is never an option
-  };
-  for (const auto& [args, dir] : cases) {
-    SCOPED_TRACE(::testing::PrintToString(args));
-    EXPECT_EQ(dirArgument(args), dir);
-  }
+      {{"-Dir", "a"}, ""}};  // the program path is never an option
+  for (const auto& [args, dir] : cases)
+    EXPECT_EQ(dirArgument(args), dir) << ::testing::PrintToString(args);
 }
 
 using StartUp = HelperTest;
@@ -46,12 +43,18 @@ TEST_F(StartUp, WritesItsFirstLinesInOrderAndSizesThePaintingWindowBeforeTheTrig
   EXPECT_EQ(fake.nextTimerDelay(), 1.0);
 }
 
-TEST_F(StartUp, RemovesAStaleStopRequestBeforeItCanEndTheNewHelper) {
+// A stop request left from an earlier run must not end the new helper; a link planted as
+// log.txt is never written through.
+TEST_F(StartUp, RemovesAStaleStopRequestAndNeverWritesTheLogThroughALink) {
+  TempDir elsewhere;
+  writeFile(elsewhere.file("victim"), "untouched");
+  std::filesystem::create_symlink(elsewhere.file("victim"), dir.file("log.txt"));
   writeFile(dir.file("stop.txt"), "");
   start(kFourSegments);
   EXPECT_FALSE(exists("stop.txt"));
   fake.advance(1.0);
   EXPECT_TRUE(exists("pid.txt"));
+  EXPECT_EQ(readFile(elsewhere.file("victim")), "untouched");
 }
 
 }  // namespace

@@ -3,46 +3,24 @@
 #include <sys/stat.h>
 
 #include "support/helper_fixture.h"
-#include "wheel/wheel.h"
 
 namespace nimbra::testing {
 namespace {
 
-class Tick : public HelperTest {
- protected:
-  void SetUp() override { start(kFourSegments); }
-};
+using Tick = HelperTest;
 
-TEST_F(Tick, WritesAFreshHeartbeatEverySecondStartingOneSecondIn) {
+// A stop request, even a folder, ends the helper while the wheel is open too.
+TEST_F(Tick, WritesAHeartbeatEverySecondFromOneSecondInUntilAStopRequestRemovesIt) {
+  start(kFourSegments);
   fake.advance(0.999);
   EXPECT_FALSE(exists("pid.txt"));
   fake.advance(0.001);
   EXPECT_EQ(file("pid.txt"), "4242|1700000001250");
   fake.advance(1.0);
   EXPECT_EQ(file("pid.txt"), "4242|1700000002250");
-}
-
-struct StopCase {
-  const char* name;
-  bool folder;
-  bool open;
-};
-
-void PrintTo(const StopCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class StopRequest : public Tick, public ::testing::WithParamInterface<StopCase> {};
-
-TEST_P(StopRequest, EndsTheHelperAndRemovesItsFiles) {
-  fake.advance(1.0);
-  if (GetParam().open) wheel().show({500, 400});
-  if (GetParam().folder) {
-    ::mkdir(dir.file("stop.txt").c_str(), 0755);
-    writeFile(dir.file("stop.txt/inside"), "x");
-  } else {
-    writeFile(dir.file("stop.txt"), "please");
-  }
+  wheel().show({500, 400});
+  ::mkdir(dir.file("stop.txt").c_str(), 0755);
+  writeFile(dir.file("stop.txt/inside"), "please");
   try {
     fake.advance(1.0);
     FAIL() << "the helper did not exit";
@@ -54,15 +32,11 @@ TEST_P(StopRequest, EndsTheHelperAndRemovesItsFiles) {
   EXPECT_FALSE(exists("pid.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, StopRequest,
-                         ::testing::Values(StopCase{"AFile", false, false},
-                                           StopCase{"AFolder", true, false},
-                                           StopCase{"WhileTheWheelIsOpen", false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// touchConfig() gives times long past: a restored copy is loaded like a newer one.
-TEST_F(Tick, ReloadsATouchedConfigurationOnceEvenWithTheSameContent) {
-  const auto before = wheel().cfg;
+// touchConfig() gives times long past: a restored copy is loaded like a newer one, once, even
+// with the same content. A file without segments, or none, keeps the wheel.
+TEST_F(Tick, ReloadsATouchedConfigurationOnceAndKeepsTheWheelWhileTheFileHasNoSegments) {
+  start(kFourSegments);
+  auto before = wheel().cfg;
   touchConfig();
   fake.advance(1.0);
   EXPECT_NE(wheel().cfg, before);
@@ -70,53 +44,41 @@ TEST_F(Tick, ReloadsATouchedConfigurationOnceEvenWithTheSameContent) {
   EXPECT_EQ(wheel().geo->cfg, wheel().cfg);
   fake.advance(1.0);
   EXPECT_EQ(countLogged("config reloaded: 4 sections, R=100, hold=300ms"), 1);
-}
 
-TEST_F(Tick, KeepsTheWheelWhenTheFileLosesItsSegmentsAndReloadsWhenTheyReturn) {
-  const auto before = wheel().cfg;
+  before = wheel().cfg;
   writeConfig("HOLD|500\n");
   touchConfig();
   fake.advance(1.0);
   EXPECT_EQ(wheel().cfg, before);
-
   ::unlink(dir.file("wheel.cfg").c_str());
   fake.advance(1.0);
   EXPECT_EQ(wheel().cfg, before);
   EXPECT_EQ(wheel().cfgStamp, 0);
-
   writeConfig("SEG|A|#fff\nTOOL|x|y\n");
   touchConfig();
   fake.advance(1.0);
   EXPECT_TRUE(logged("config reloaded: 1 sections, R=190, hold=2000ms"));
 }
 
-TEST_F(Tick, AReloadWhileOpenRedrawsAndAStaleSelectionFiresNothing) {
+// A reload while open redraws the wheel but moves no window: the hidden one is resized at the
+// next reload. A selection left past its segment's tools fires nothing.
+TEST_F(Tick, ReloadsRedrawAnOpenWheelAndResizeOnlyAHiddenPaintingWindow) {
+  fake.windowsPaint = true;
+  start(kFourSegments);
   wheel().show({500, 400});
   wheel().trackDelta(-200, 0);  // the last segment, its only tool
   ASSERT_EQ(curSeg(), 3);
   ASSERT_EQ(curTool(), 0);
   const int requests = fake.window->displayRequests;
-  writeConfig("SEG|A|#fff\nTOOL|x|y\nSEG|B|#000\nSEG|C|#000\nSEG|D|#000\n");
+  const std::size_t frames = fake.window->frames.size();
+  writeConfig("SIZE|80\nSEG|A|#fff\nTOOL|x|y\nSEG|B|#000\nSEG|C|#000\nSEG|D|#000\n");
   touchConfig();
   fake.advance(1.0);
   EXPECT_GT(fake.window->displayRequests, requests);
-  EXPECT_EQ(curSeg(), 3) << "a reload keeps the selection, now past the segment's tools";
+  EXPECT_EQ(fake.window->frames.size(), frames) << "the open wheel was moved";
+  EXPECT_EQ(curSeg(), 3) << "a reload keeps the selection";
   wheel().hide(true);
   EXPECT_EQ(file("cmd.txt"), "~open");
-}
-
-using Reload = HelperTest;
-
-TEST_F(Reload, ResizesAHiddenPaintingWindowForTheNewRadiusButNeverAnOpenOne) {
-  fake.windowsPaint = true;
-  start(kFourSegments);
-  wheel().show({500, 400});
-  const std::size_t frames = fake.window->frames.size();
-  writeConfig("SIZE|80\nSEG|A|#fff\nTOOL|x|y\n");
-  touchConfig();
-  fake.advance(1.0);
-  EXPECT_EQ(fake.window->frames.size(), frames) << "the open wheel was moved";
-  wheel().hide(false);
   writeConfig("SIZE|120\nSEG|A|#fff\nTOOL|x|y\n");
   touchConfig();
   fake.advance(1.0);
@@ -124,9 +86,7 @@ TEST_F(Reload, ResizesAHiddenPaintingWindowForTheNewRadiusButNeverAnOpenOne) {
   EXPECT_EQ(fake.window->frames.back().size, (Size{496, 496})) << "4R + 16 at R = 120";
 }
 
-using Permission = HelperTest;
-
-TEST_F(Permission, IsAskedForEverySecondUntilGrantedThenTheTapIsInstalled) {
+TEST_F(Tick, AsksForThePermissionEverySecondUntilGrantedThenInstallsTheTap) {
   fake.trusted = false;
   start(kFourSegments);
   EXPECT_EQ(file("need_access.txt"), "1");

@@ -26,11 +26,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args,
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     for (const std::string& e : env) {
       const auto eq = e.find('=');
-      if (eq == std::string::npos) {
-        ::unsetenv(e.c_str());
-      } else {
-        ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
-      }
+      eq == std::string::npos ? ::unsetenv(e.c_str())
+                              : ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
     }
     const int devNull = ::open("/dev/null", O_RDWR);
     ::dup2(devNull, STDIN_FILENO);
@@ -52,9 +49,9 @@ ChildProcess::~ChildProcess() {
 }
 
 std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds deadline) {
+  int raw = 0;
   eventually(
       [&] {
-        int raw = 0;
         if (!status_ && ::waitpid(pid_, &raw, WNOHANG) == pid_)
           status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
         return status_.has_value();

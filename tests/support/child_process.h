@@ -37,7 +37,6 @@ class ChildProcess {
 bool eventually(const std::function<bool()>& done,
                 std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
-// The helper binary under test.
 inline std::string helperBinary() {
   return NIMBRA_BINARY;
 }

@@ -2,14 +2,29 @@
 // helpers for tests.
 #pragma once
 
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace nimbra::testing {
 
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    char pattern[] = "/tmp/nimbra-test-XXXXXX";
+    if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -20,10 +35,29 @@ class TempDir {
   std::string path_;
 };
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& content);
-bool fileExists(const std::string& path);  // the name itself, a dangling link included
-// The process holding a write lock on the file, as F_GETLK tells it; 0 when none does.
-int lockHolderOf(const std::string& path);
+inline std::string readFile(const std::string& path) {
+  std::ostringstream out;
+  out << std::ifstream(path, std::ios::binary).rdbuf();
+  return out.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+inline bool fileExists(const std::string& path) {  // the name itself, a dangling link included
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The messages of a log's text, without their time prefixes.
+inline std::vector<std::string> logMessagesOf(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const auto close = text.find("] ", at);
+    if (close < end) out.push_back(text.substr(close + 2, end - close - 2));
+  }
+  return out;
+}
 
 }  // namespace nimbra::testing
