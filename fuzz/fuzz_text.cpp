@@ -1,15 +1,21 @@
-// Every text reader on the same arbitrary bytes: wheel.cfg, a colour field, an anchor command, a
-// heartbeat record and a clock reading. Each keeps the invariants the rest of the helper relies on.
+// Every text reader on the same arbitrary bytes (wheel.cfg, a colour field, an anchor command, a
+// heartbeat record, a clock reading), then the controller on the fake platform over that wheel.cfg.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/heartbeat.h"
-#include "config/config.h"
-#include "wheel/geometry.h"
+#include "app/process_state.h"
+#include "platform/fake_platform.h"
+#include "wheel/wheel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace nimbra;
@@ -42,5 +48,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(&seconds, data, sizeof seconds);
     check(!(seconds >= 0 && seconds < 1e15) || toEpochMs(seconds) >= 0);
   }
+
+  // Tracks, opens, closes and reloads of a shorter wheel.cfg, drawn from the end of the bytes,
+  // leave no selection or one that the configuration in force has.
+  FuzzedDataProvider in(data, size);
+  auto offset = [&](double radius) {
+    if (in.ConsumeBool()) return in.ConsumeFloatingPointInRange(-3.0, 3.0) * radius;
+    if (in.ConsumeBool()) return in.ConsumeFloatingPoint<double>();
+    return in.PickValueInArray({-0.0, std::numeric_limits<double>::infinity(), std::nan("")});
+  };
+  testing::FakePlatform fake;
+  ProcessState& p = process();
+  p = ProcessState{};
+  p.platform = &fake;
+  p.paths.emplace("/nonexistent/nimbra-fuzz");  // opens and fires write nowhere
+  Wheel& wheel = *(p.wheel = std::make_unique<Wheel>(std::make_shared<const Config>(cfg)));
+  for (int op = 0; op < 64 && in.remaining_bytes() > 0; ++op) {
+    const int segBefore = wheel.view->curSeg;
+    const double r = wheel.cfg->radius;
+    const int kind = in.ConsumeIntegralInRange(0, 3);
+    if (kind == 0) wheel.trackDelta(offset(r), offset(r));
+    if (kind == 1) wheel.show({offset(r), offset(r)});
+    if (kind == 2) wheel.hide(in.ConsumeBool());
+    if (kind == 3) {  // as the tick does it: the selection stays until the next step
+      auto next = std::make_shared<const Config>(
+          Config::parse(text.substr(0, in.ConsumeIntegralInRange<std::size_t>(0, size))));
+      if (next->segs.empty()) continue;
+      wheel.cfg = wheel.view->cfg = next;
+      wheel.geo = wheel.view->geo = std::make_shared<const Geometry>(next);
+      continue;
+    }
+    // A segment a reload took away may stay latched, selecting no tool.
+    const int seg = wheel.view->curSeg, tool = wheel.view->curTool;
+    check(seg >= 0 && seg < static_cast<int>(wheel.cfg->segs.size())
+              ? tool >= -1 && tool < static_cast<int>(wheel.cfg->segs[seg].tools.size())
+              : (seg == -1 || seg == segBefore) && tool == -1);
+  }
+  p = ProcessState{};
   return 0;
 }

@@ -21,19 +21,20 @@ namespace {
 
 struct Rgba {
   double r = 0, g = 0, b = 0, a = 0;
+  double lum() const { return (r + g + b) / 3 * a; }
 };
 
-// A square ARGB surface, clear or opaque green, read back un-premultiplied.
+// Every channel within `tol`; a negative alpha in `want` is not compared.
+::testing::AssertionResult near(const Rgba& p, const Rgba& want, double tol = 0.02) {
+  const bool ok = std::fabs(p.r - want.r) <= tol && std::fabs(p.g - want.g) <= tol &&
+                  std::fabs(p.b - want.b) <= tol && (want.a < 0 || std::fabs(p.a - want.a) <= tol);
+  return (ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+         << "pixel " << p.r << ", " << p.g << ", " << p.b << " alpha " << p.a;
+}
+
+// A square ARGB surface read back un-premultiplied.
 struct Picture {
-  explicit Picture(int side, bool green = false)
-      : n(side),
-        s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side)),
-        cr(cairo_create(s)) {
-    if (green) {
-      cairo_set_source_rgb(cr, 0, 1, 0);
-      cairo_paint(cr);
-    }
-  }
+  explicit Picture(int side) : n(side), s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, n, n)) {}
   ~Picture() {
     cairo_destroy(cr);
     cairo_surface_destroy(s);
@@ -50,14 +51,14 @@ struct Picture {
     if (a == 0) return {};
     return {((p >> 16) & 255) / 255.0 / a, ((p >> 8) & 255) / 255.0 / a, (p & 255) / 255.0 / a, a};
   }
+  // The pixel at `r` points and `deg` degrees from the centre of a 416-point view.
+  Rgba probe(double r, double deg) const {
+    return at(208 + r * std::cos(deg * kPi / 180), 208 + r * std::sin(deg * kPi / 180));
+  }
   int n;
   cairo_surface_t* s;
-  cairo_t* cr;
+  cairo_t* cr = cairo_create(s);
 };
-
-std::shared_ptr<const Config> configOf(const std::string& text) {
-  return std::make_shared<const Config>(Config::parse(text));
-}
 
 // R = 100: up an anchor grid (TL, TR, C), right three tools, down one anchor tool, left none.
 const char* kWheel =
@@ -67,46 +68,44 @@ const char* kWheel =
     "SEG|Down|#e33\nTOOL|Pin|anchor:0,0\n"
     "SEG|Left|#29d\n";
 
-PaintInputs inputsFor(std::shared_ptr<const Config> cfg, int seg, int tool, double scale = 1) {
-  const double side = 4 * cfg->radius + 16;
-  return {cfg, std::make_shared<const Geometry>(cfg), seg, tool, {side, side}, scale};
-}
-
-void paintOnce(Picture& pic, const PaintInputs& in, WheelPainter& painter, double width = 0) {
-  Canvas canvas{pic.cr, in.scale};
-  painter.paint(canvas, in, Rect{{0, 0}, {width > 0 ? width : in.bounds.width, in.bounds.height}});
-}
-
-std::unique_ptr<Picture> render(const PaintInputs& in) {
-  auto pic = std::make_unique<Picture>(static_cast<int>(std::ceil(in.bounds.width * in.scale)));
-  WheelPainter painter;
-  paintOnce(*pic, in, painter);
-  return pic;
-}
-
-// The pixel at `r` points and `degrees` from the centre (c, c).
-Rgba probe(const Picture& pic, double r, double degrees, double c = 208) {
-  const double t = degrees * kPi / 180;
-  return pic.at(c + r * std::cos(t), c + r * std::sin(t));
-}
-
-double luminance(const Rgba& p) {
-  return (p.r + p.g + p.b) / 3 * p.a;
-}
-
-// Every channel within `tol`; a negative alpha in `want` is not compared.
-::testing::AssertionResult near(const Rgba& p, const Rgba& want, double tol = 0.02) {
-  const bool ok = std::fabs(p.r - want.r) <= tol && std::fabs(p.g - want.g) <= tol &&
-                  std::fabs(p.b - want.b) <= tol && (want.a < 0 || std::fabs(p.a - want.a) <= tol);
-  return (ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
-         << "pixel " << p.r << ", " << p.g << ", " << p.b << " alpha " << p.a;
-}
+class WheelPaint : public ::testing::Test {
+ protected:
+  static std::shared_ptr<const Config> configOf(const std::string& text) {
+    return std::make_shared<const Config>(Config::parse(text));
+  }
+  static PaintInputs inputsFor(std::shared_ptr<const Config> cfg, int seg, int tool,
+                               double scale = 1) {
+    const double side = 4 * cfg->radius + 16;
+    return {cfg, std::make_shared<const Geometry>(cfg), seg, tool, {side, side}, scale};
+  }
+  static void paintOnce(Picture& pic, const PaintInputs& in, WheelPainter& painter,
+                        double width = 0) {
+    Canvas canvas{pic.cr, in.scale};
+    painter.paint(canvas, in,
+                  Rect{{0, 0}, {width > 0 ? width : in.bounds.width, in.bounds.height}});
+  }
+  static std::unique_ptr<Picture> render(const PaintInputs& in) {
+    auto pic = std::make_unique<Picture>(static_cast<int>(std::ceil(in.bounds.width * in.scale)));
+    WheelPainter painter;
+    paintOnce(*pic, in, painter);
+    return pic;
+  }
+  // A fresh painter prepared, as the helper does ahead of the first opening.
+  static void paintPrepared(Picture& pic, const PaintInputs& in) {
+    WheelPainter painter;
+    painter.prepare(in);
+    paintOnce(pic, in, painter);
+  }
+};
 
 // The dark fill of unselected cells, and the hub's.
 const Rgba kCell{0.16, 0.18, 0.22, 0.95}, kHub{0.06, 0.07, 0.09, 0.96};
 
-TEST(WheelPaint, PaintsTheDirtyRectangleThenTheWheelWithItsHubAndShadowsAndNothingWithoutSegments) {
-  Picture pic(416, true);
+TEST_F(WheelPaint,
+       PaintsTheDirtyRectangleThenTheWheelWithItsHubAndShadowsAndNothingWithoutSegments) {
+  Picture pic(416);
+  cairo_set_source_rgb(pic.cr, 0, 1, 0);
+  cairo_paint(pic.cr);
   WheelPainter painter;
   paintOnce(pic, inputsFor(configOf("SIZE|100\n"), -1, -1), painter);
   EXPECT_EQ(pic.raw(208, 208), 0xFF00FF00u);
@@ -124,42 +123,24 @@ TEST(WheelPaint, PaintsTheDirtyRectangleThenTheWheelWithItsHubAndShadowsAndNothi
   EXPECT_GT(pic.at(208, 208 - 102).a, 0.1);
   EXPECT_TRUE(near(pic.at(208.5, 228), kHub, 0.015));
   // The hub's light outline at radius 31.3.
-  EXPECT_GT(luminance(probe(pic, 31.3, 45)), luminance(probe(pic, 28, 45)) + 0.03);
-  EXPECT_GT(luminance(probe(pic, 31.3, 45)), luminance(probe(pic, 35, 45)) + 0.03);
+  EXPECT_GT(pic.probe(31.3, 45).lum(), pic.probe(28, 45).lum() + 0.03);
+  EXPECT_GT(pic.probe(31.3, 45).lum(), pic.probe(35, 45).lum() + 0.03);
   // Segment 3 is painted after segment 2: its shadow darkens 2's side of their border at 135.
   auto later = render(
       inputsFor(configOf("SIZE|100\nSEG|A|#111\nSEG|B|#222\nSEG|C|#333\nSEG|D|#444\n"), -1, -1));
   for (double r : {50.0, 80.0}) {
-    EXPECT_LT(luminance(probe(*later, r, 130)), luminance(probe(*later, r, 140)) - 0.01) << r;
+    EXPECT_LT(later->probe(r, 130).lum(), later->probe(r, 140).lum() - 0.01) << r;
   }
 }
 
-TEST(WheelPaint, SelectedSegmentHasItsColourAtAlpha092AndOthersTheDarkFill) {
-  // R = 190 and no names: deep inside, each fill lies over its own shadow (black at 0.55 of the
-  // fill's alpha), more than a shadow's reach from every edge.
-  auto pic = render(inputsFor(configOf("SEG||#f80\nSEG||#f80\nSEG||#f80\nSEG||#f80\n"), 1, -1));
-  EXPECT_TRUE(near(probe(*pic, 125, 0, 388), {0.9579, 0.5109, 0.0, 0.9605}, 0.006));
-  for (double a : {-90.0, 90.0, 180.0}) {
-    EXPECT_TRUE(near(probe(*pic, 125, a, 388), {0.1265, 0.1460, 0.1849, 0.9761}, 0.006)) << a;
-  }
-  for (double a : {-30.0, 30.0}) {
-    const Rgba q = probe(*pic, 80, a, 388);
-    EXPECT_TRUE(near(q, {1.0, 0.5333, 0.0, -1}, 0.12)) << a;
-    EXPECT_TRUE(q.a >= 0.915 && q.a < 1.0) << q.a;
-  }
-}
-
-TEST(WheelPaint, AnchorGridMatchesTheWorkedValuesForR100) {
+TEST_F(WheelPaint, AnchorGridMatchesTheWorkedValuesForR100) {
   auto pic = render(inputsFor(configOf(kWheel), 0, 1));  // "TR", cell 2, selected
   const double first = 165.47, last = 224.13, top = 12.47, box = 26.4, pitch = 88.0 / 3;
   EXPECT_TRUE(near(pic->at(first + 5, top + 5), kCell));
   // The first box's edges: columns 165.47 to 191.87, rows from 12.47.
-  for (auto [x, y, a] : {std::tuple{164.0, 20.0, 0.0},
-                         {166, 20, 0.95},
-                         {190, 20, 0.95},
-                         {193, 20, 0},
-                         {175, 11, 0},
-                         {175, 37, 0.95}}) {
+  const std::tuple<double, double, double> edges[] = {
+      {164, 20, 0}, {166, 20, 0.95}, {190, 20, 0.95}, {193, 20, 0}, {175, 11, 0}, {175, 37, 0.95}};
+  for (auto [x, y, a] : edges) {
     EXPECT_NEAR(pic->at(x, y).a, a, 0.01) << x << "," << y;
   }
   // The top right box is the selected tool's: the segment colour, opaque, from 224.13 to 250.53.
@@ -168,19 +149,16 @@ TEST(WheelPaint, AnchorGridMatchesTheWorkedValuesForR100) {
   }
   EXPECT_LT(pic->at(223, 25).a, 0.9);
   EXPECT_LT(pic->at(251, 25).a, 0.9);
-  // No text in the grid: every box is one flat colour inside its rounded corners.
+  // No text in the grid: every box is one flat colour across its middle.
   for (int k = 0; k < 9; ++k) {
-    const double x0 = first + k % 3 * pitch, y0 = top + k / 3 * pitch;
-    const double ref = luminance(pic->at(x0 + box / 2, y0 + box / 2));
-    for (double y = y0 + 4; y < y0 + box - 4; y += 1) {
-      for (double x = x0 + 4; x < x0 + box - 4; x += 1) {
-        ASSERT_NEAR(luminance(pic->at(x, y)), ref, 0.03) << "box " << k;
-      }
+    const double x0 = first + k % 3 * pitch, y = top + k / 3 * pitch + box / 2;
+    for (double x = x0 + 4; x < x0 + box - 4; ++x) {
+      ASSERT_NEAR(pic->at(x, y).lum(), pic->at(x0 + box / 2, y).lum(), 0.03) << "box " << k;
     }
   }
 }
 
-TEST(WheelPaint, AGridSegmentWithNoToolUnderThePointerLightsNoCell) {
+TEST_F(WheelPaint, AGridSegmentWithNoToolUnderThePointerLightsNoCell) {
   auto pic = render(inputsFor(configOf(kWheel), 0, -1));
   for (double y : {25.67, 55.0, 84.33}) {
     for (double x : {178.67, 208.0, 237.33})
@@ -188,22 +166,21 @@ TEST(WheelPaint, AGridSegmentWithNoToolUnderThePointerLightsNoCell) {
   }
 }
 
-TEST(WheelPaint, ToolArcCellsLieBetweenRadii116And155AndTheSelectedOneHasTheSegmentColour) {
+TEST_F(WheelPaint, ToolArcCellsLieBetweenRadii116And155AndTheSelectedOneHasTheSegmentColour) {
   auto pic = render(inputsFor(configOf(kWheel), 1, 2));
   // Segment 1's three tools: cells on [-54, -18), [-18, 18) and [18, 54), the last selected.
   for (double a : {-45.0, -10.0, 10.0}) {
-    EXPECT_TRUE(near(probe(*pic, 117, a), {kCell.r, kCell.g, kCell.b, -1})) << a;
-    EXPECT_TRUE(near(probe(*pic, 154, a), kCell)) << a;
-    EXPECT_LT(probe(*pic, 114, a).a, 0.5) << a;  // only the ring's shadow
-    EXPECT_EQ(probe(*pic, 157, a).a, 0) << a;
+    EXPECT_TRUE(near(pic->probe(154, a), kCell)) << a;
+    EXPECT_LT(pic->probe(114, a).a, 0.5) << a;  // only the ring's shadow
+    EXPECT_EQ(pic->probe(157, a).a, 0) << a;
   }
-  EXPECT_TRUE(near(probe(*pic, 120, 36), {1.0, 0.5333, 0.0, 1.0}, 0.005));
+  EXPECT_TRUE(near(pic->probe(120, 36), {1.0, 0.5333, 0.0, 1.0}, 0.005));
   // 1.6 degrees free at each end of every 36-degree step.
-  for (double a : {-54.0, -18.0, 18.0, 54.0}) EXPECT_EQ(probe(*pic, 140, a).a, 0) << a;
-  for (double a : {-51.5, -20.5, 20.5, 51.5}) EXPECT_GT(probe(*pic, 140, a).a, 0.9) << a;
+  for (double a : {-54.0, -18.0, 18.0, 54.0}) EXPECT_EQ(pic->probe(140, a).a, 0) << a;
+  for (double a : {-51.5, -20.5, 20.5, 51.5}) EXPECT_GT(pic->probe(140, a).a, 0.9) << a;
 }
 
-TEST(WheelPaint, CachedRepaintsAreIdenticalToAColdPaintAndToTheDirectPasses) {
+TEST_F(WheelPaint, CachedRepaintsAreIdenticalToAColdPaintAndToTheDirectPasses) {
   auto cfg = configOf(kWheel);
   WheelPainter warm;
   warm.prepare(inputsFor(cfg, -1, -1));
@@ -239,47 +216,39 @@ TEST(WheelPaint, CachedRepaintsAreIdenticalToAColdPaintAndToTheDirectPasses) {
 
 // A wheel of radius 10^9 seen through a 400x400 surface whose centre lies `dy` below the wheel's:
 // only masks for what the surface sees fit in memory.
-TEST(WheelPaint, HugeRadiiPaintWhatTheSurfaceSeesAndNeverCrash) {
-  struct Case {
-    int seg;
-    double dy, x, y;
-    Rgba colour;  // an alpha below 0 stands for "more than -alpha" and any colour
-  } const cases[] = {
+TEST_F(WheelPaint, HugeRadiiPaintWhatTheSurfaceSeesAndNeverCrash) {
+  // {selected segment, dy, x, y, colour}; an alpha below 0 stands for "more than -alpha".
+  const std::tuple<int, double, int, int, Rgba> cases[] = {
       {0, 0, 0, 0, kHub},  // the hub fills the surface
       {0, 0, 399, 399, kHub},
-      {1, 1e9, 200, 150, {0, 0.9579, 0, 0.9605}},  // 50 inside the ring's lower edge
-      {1, 1e9, 200, 398, {0, 0, 0, 0}},            // beyond the shadow's reach
-      {1, 1e9, 200, 210, {0, 0, 0, -0.05}},        // the shadow just outside
+      // 50 inside the ring's lower edge: the fill, selected or dark, over its own shadow
+      {1, 1e9, 200, 150, {0, 0.9579, 0, 0.9605}},
+      {0, 1e9, 200, 150, {0.1265, 0.1460, 0.1849, 0.9761}},
+      {1, 1e9, 200, 398, {0, 0, 0, 0}},      // beyond the shadow's reach
+      {1, 1e9, 200, 210, {0, 0, 0, -0.05}},  // the shadow just outside
   };
   auto cfg = configOf("SIZE|1000000000\nSEG|A|#f00\nSEG|B|#0f0\n");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.seg << " " << c.dy << " " << c.x << "," << c.y);
-    auto in = inputsFor(cfg, c.seg, -1);
+  for (auto [seg, dy, x, y, colour] : cases) {
+    auto in = inputsFor(cfg, seg, -1);
     Picture pic(400);
-    cairo_translate(pic.cr, -(in.bounds.width / 2) + 200, -(in.bounds.height / 2 + c.dy) + 200);
-    WheelPainter painter;
-    painter.prepare(in);
-    paintOnce(pic, in, painter);
-    const Rgba p = pic.at(c.x, c.y);
-    EXPECT_TRUE(c.colour.a < 0 ? p.a > -c.colour.a : near(p, c.colour, 0.01));
+    cairo_translate(pic.cr, -(in.bounds.width / 2) + 200, -(in.bounds.height / 2 + dy) + 200);
+    paintPrepared(pic, in);
+    const Rgba p = pic.at(x, y);
+    EXPECT_TRUE(colour.a < 0 ? p.a > -colour.a : near(p, colour, 0.01))
+        << seg << " " << dy << " " << x << "," << y << " alpha " << p.a;
   }
   // Larger still, or a view without a size: nothing crashes, nothing lands beside the wheel.
   for (const char* size : {"1000000000000", "9223372036854775807"}) {
-    auto in = inputsFor(configOf(std::string("SIZE|") + size + "\nSEG|A|#f00\nTOOL|t|c\n"), 0, 0);
     Picture pic(300);
-    WheelPainter painter;
-    painter.prepare(in);
-    paintOnce(pic, in, painter);
+    paintPrepared(
+        pic, inputsFor(configOf(std::string("SIZE|") + size + "\nSEG|A|#f00\nTOOL|t|c\n"), 0, 0));
     EXPECT_EQ(pic.raw(150, 150), 0u) << size;
   }
   for (double bad : {double{NAN}, double{INFINITY}, -1.0}) {
     Picture pic(100);
-    WheelPainter painter;
     auto in = inputsFor(configOf("SEG|A|#f00\n"), 0, -1);
-    in.bounds = {bad, bad};
-    painter.prepare(in);
-    paintOnce(pic, in, painter);
-    paintOnce(pic, PaintInputs{in.cfg, in.geo, 0, -1, {100, 100}, bad}, painter);
+    paintPrepared(pic, PaintInputs{in.cfg, in.geo, 0, -1, {bad, bad}, 1});
+    paintPrepared(pic, PaintInputs{in.cfg, in.geo, 0, -1, {100, 100}, bad});
   }
 }
 
