@@ -22,7 +22,7 @@ const char* const kWorkedExample =
     "SEG|View\nTOOL|Paste plain|paste\u00A6plain\nSEG|Files| ff8800\n"
     "TOOL|Open|open recent|ignored\nhold|100\n";
 
-TEST(ConfigParse, ReadsTheWorkedExampleAndReportsItsPassedOverLines) {
+TEST(ConfigParse, ReadsTheWorkedExampleItsPassedOverLinesAndToolsUnderTheLatestSegment) {
   std::vector<SkippedLine> skipped;
   const Config cfg = Config::parse(kWorkedExample, &skipped);
   EXPECT_EQ(cfg.holdMs, 350);
@@ -38,6 +38,15 @@ TEST(ConfigParse, ReadsTheWorkedExampleAndReportsItsPassedOverLines) {
   ASSERT_EQ(skipped.size(), 3u);
   EXPECT_EQ(skipped[1].lineNumber, 6u);
   EXPECT_EQ(skipped[2].text, "hold|100");
+  // Tools go under the latest accepted segment; a broken bar in a command stands for a bar.
+  const Config more = Config::parse(
+      "TOOL|A|b\nSEG||#fff\nTOOL|A|x\u00A6y\nSEG|Broken\nTOOL|A\u00A6B| x \nseg|A|#f00\n"
+      "SEG|A|#0f0\nTOOL||\nTOOL|L|anchor:0.5,1|z\nSEG|Empty|red\n");
+  ASSERT_EQ(more.segs.size(), 3u);
+  EXPECT_EQ(more.segs[0].tools, (std::vector<Tool>{Tool{"A", "x|y"}, Tool{"A\u00A6B", " x"}}));
+  EXPECT_TRUE(colourIs(more.segs[1].color, 0, 1, 0));
+  EXPECT_EQ(more.segs[1].tools, (std::vector<Tool>{Tool{"", ""}, Tool{"L", "anchor:0.5,1"}}));
+  EXPECT_EQ(more.segs[2].color, kFallbackColor);
 }
 
 // Only ASCII digits count: U+0663, an Arabic-Indic three, does not.
@@ -78,17 +87,6 @@ TEST(ConfigParse, CutsLinesAtCrAndLfAndTrimsOnlyBlanksAtTheirEnds) {
     for (const Tool& t : cfg.segs[0].tools) cmds.push_back(t.cmd);
     EXPECT_EQ(cmds, want);
   }
-}
-
-TEST(ConfigParse, CutsToolsIntoNameAndCommandUnderTheLatestAcceptedSegment) {
-  const Config cfg = Config::parse(
-      "TOOL|A|b\nSEG||#fff\nTOOL|A|x\u00A6y\nSEG|Broken\nTOOL|A\u00A6B| x \nseg|A|#f00\n"
-      "SEG|A|#0f0\nTOOL||\nTOOL|L|anchor:0.5,1|z\nSEG|Empty|red\n");
-  ASSERT_EQ(cfg.segs.size(), 3u);
-  EXPECT_EQ(cfg.segs[0].tools, (std::vector<Tool>{Tool{"A", "x|y"}, Tool{"A\u00A6B", " x"}}));
-  EXPECT_TRUE(colourIs(cfg.segs[1].color, 0, 1, 0));
-  EXPECT_EQ(cfg.segs[1].tools, (std::vector<Tool>{Tool{"", ""}, Tool{"L", "anchor:0.5,1"}}));
-  EXPECT_EQ(cfg.segs[2].color, kFallbackColor);
 }
 
 TEST(ParseColor, ReadsSixOrThreeHexDigitsAndGivesTheFallbackForAnythingElse) {
