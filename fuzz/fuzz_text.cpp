@@ -30,7 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Tool& tool : seg.tools) check(oneLine(tool.name) && oneLine(tool.cmd));
   }
   for (const auto& line : skipped) check(line.lineNumber <= size + 1 && oneLine(line.text));
-
   const Color c = Config::parseColor(text);
   check(Config::parseColor("\t\xC2\xA0" + std::string(text) + " ") == c);  // blanks trimmed
   check(c.red >= 0 && c.red <= 1 && c.green >= 0 && c.green <= 1 && c.blue >= 0 && c.blue <= 1);
@@ -49,26 +48,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(!(seconds >= 0 && seconds < 1e15) || toEpochMs(seconds) >= 0);
   }
 
-  // Tracks, opens, closes and reloads of a shorter wheel.cfg, drawn from the end of the bytes,
-  // leave no selection or one that the configuration in force has.
-  FuzzedDataProvider in(data, size);
-  auto offset = [&](double radius) {
-    if (in.ConsumeBool()) return in.ConsumeFloatingPointInRange(-3.0, 3.0) * radius;
-    if (in.ConsumeBool()) return in.ConsumeFloatingPoint<double>();
-    return in.PickValueInArray({-0.0, std::numeric_limits<double>::infinity(), std::nan("")});
-  };
+  // Tracks, opens, closes and reloads of a shorter copy, drawn from the end of the bytes.
   testing::FakePlatform fake;
   ProcessState& p = process();
   p = ProcessState{};
   p.platform = &fake;
   p.paths.emplace("/nonexistent/nimbra-fuzz");  // opens and fires write nowhere
   Wheel& wheel = *(p.wheel = std::make_unique<Wheel>(std::make_shared<const Config>(cfg)));
+  FuzzedDataProvider in(data, size);
+  auto offset = [&] {
+    if (in.ConsumeBool()) return in.ConsumeFloatingPointInRange(-3.0, 3.0) * wheel.cfg->radius;
+    if (in.ConsumeBool()) return in.ConsumeFloatingPoint<double>();
+    return in.PickValueInArray({-0.0, std::numeric_limits<double>::infinity(), std::nan("")});
+  };
   for (int op = 0; op < 64 && in.remaining_bytes() > 0; ++op) {
     const int segBefore = wheel.view->curSeg;
-    const double r = wheel.cfg->radius;
     const int kind = in.ConsumeIntegralInRange(0, 3);
-    if (kind == 0) wheel.trackDelta(offset(r), offset(r));
-    if (kind == 1) wheel.show({offset(r), offset(r)});
+    if (kind == 0) wheel.trackDelta(offset(), offset());
+    if (kind == 1) wheel.show({offset(), offset()});
     if (kind == 2) wheel.hide(in.ConsumeBool());
     if (kind == 3) {  // as the tick does it: the selection stays until the next step
       auto next = std::make_shared<const Config>(
@@ -78,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       wheel.geo = wheel.view->geo = std::make_shared<const Geometry>(next);
       continue;
     }
-    // A segment a reload took away may stay latched, selecting no tool.
+    // No selection or one the configuration has; a segment a reload took away may stay latched.
     const int seg = wheel.view->curSeg, tool = wheel.view->curTool;
     check(seg >= 0 && seg < static_cast<int>(wheel.cfg->segs.size())
               ? tool >= -1 && tool < static_cast<int>(wheel.cfg->segs[seg].tools.size())

@@ -10,7 +10,8 @@ namespace nimbra {
 namespace {
 
 // One segment per list of tool commands.
-Geometry geometryOf(const std::vector<std::vector<std::string>>& commands) {
+using Commands = std::vector<std::vector<std::string>>;
+Geometry geometryOf(const Commands& commands) {
   auto cfg = std::make_shared<Config>();
   for (const auto& cmds : commands) {
     cfg->segs.push_back(Seg{"s", kFallbackColor, {}});
@@ -19,28 +20,25 @@ Geometry geometryOf(const std::vector<std::vector<std::string>>& commands) {
   return Geometry(cfg);
 }
 
-Geometry withToolCounts(const std::vector<int>& counts) {
-  std::vector<std::vector<std::string>> commands;
-  for (int count : counts) commands.emplace_back(count, "run");
-  return geometryOf(commands);
-}
-
 TEST(SegAt, SplitsTheRingAtTheSegmentBorders) {
   const std::tuple<int, double, int> cases[] = {
       {4, -90, 0},       {4, -135, 0},    {4, -45, 1},    {4, 0, 1},     {4, 134.9, 2}, {4, 180, 3},
       {4, -180, 3},      {4, 225, 0},     {6, -60, 1},    {6, 179.9, 4}, {6, 180, 5},   {6, 270, 0},
       {4, -135.0001, 3}, {1, 179.999, 0}, {1, -1e300, 0}, {0, 0, -1},    {0, 45, -1}};
   for (auto [n, angle, seg] : cases) {
-    EXPECT_EQ(withToolCounts(std::vector<int>(n, 0)).segAt(angle), seg) << n << " at " << angle;
+    EXPECT_EQ(geometryOf(Commands(n)).segAt(angle), seg) << n << " at " << angle;
   }
 }
 
 TEST(Geometry, CentresToolArcsOnTheirSegmentsFromStraightUp) {
-  const std::tuple<std::vector<int>, int, double> cases[] = {
-      {{1, 0, 0, 0}, 0, -108}, {{3, 0, 0, 0}, 0, -144},     {{0, 3, 0, 0}, 1, -54},
-      {{0, 0, 2, 0}, 2, 54},   {{0, 0, 0, 4, 0, 0}, 3, 18}, {{0, 0, 0, 0}, 2, 90}};
-  for (const auto& [counts, seg, start] : cases) {
-    EXPECT_DOUBLE_EQ(withToolCounts(counts).arcStart(seg), start) << seg;
+  // {segments, segment, its tools, where its arc starts}
+  const std::tuple<int, int, int, double> cases[] = {{4, 0, 1, -108}, {4, 0, 3, -144},
+                                                     {4, 1, 3, -54},  {4, 2, 2, 54},
+                                                     {6, 3, 4, 18},   {4, 2, 0, 90}};
+  for (auto [n, seg, tools, start] : cases) {
+    Commands commands(n);
+    commands[seg].assign(tools, "run");
+    EXPECT_DOUBLE_EQ(geometryOf(commands).arcStart(seg), start) << n << " " << seg;
   }
 }
 
@@ -77,8 +75,8 @@ TEST(SegAnchor, FillsTheGridRowByRowFromTwoOrMoreAnchorTools) {
             (AnchorGrid{3, 1, 7, 2, 6, 4, 8, 5, 0}));
   EXPECT_EQ(geometryOf({{"run"}, {"anchor:0,0", "anchor:0,0"}}).segAnchor(1),
             (AnchorGrid{1, -1, -1, -1, -1, -1, -1, -1, -1}));
-  for (const auto& cmds : std::vector<std::vector<std::string>>{
-           {"anchor:0,0", "run"}, {"anchor:0,0", "anchor:2,0"}, {"anchor:0,0"}}) {
+  for (const auto& cmds :
+       Commands{{"anchor:0,0", "run"}, {"anchor:0,0", "anchor:2,0"}, {"anchor:0,0"}}) {
     EXPECT_EQ(geometryOf({{"run"}, cmds}).segAnchor(1), std::nullopt) << cmds.size();
   }
 }

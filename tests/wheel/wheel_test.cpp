@@ -29,17 +29,16 @@ TEST_F(WheelController, OpensAsASquareOf4RPlus16CentredOnThePointWithNothingSele
   // Bottom-left screen coordinates: 1000 high, so y = 1000 - 400 - 208.
   EXPECT_EQ(fake.window->frames.back(), (Rect{{292, 392}, {416, 416}}));
   EXPECT_TRUE(fake.window->onScreen);
-  EXPECT_EQ(file("cmd.txt"), "~open");
   wheel().hide(false);
   fake.movePointerTo({500, 400});
   wheel().showByHotKey();
   EXPECT_EQ(fake.window->frames.back(), (Rect{{292, 392}, {416, 416}}));
 }
 
-// Offsets from the centre and the selection each leaves; `reopen` starts a new opening. In turn:
-// the dead zone to its edge at 31.3, the ring; segment 0's tools on [-144, -36) degrees and beyond
-// them the nearer end, latched until back in the ring; straight into the tool zone, where the angle
-// of that moment picks the segment; the grid centred at (153, 0), side 88, TR at its top right.
+// Offsets and the selection each leaves; `reopen` starts an opening. In turn: the dead zone
+// to 31.3, the ring; segment 0's tools on [-144, -36) degrees, beyond them the nearer end, latched
+// until back in the ring; into the tool zone by the angle of that moment; the grid at (153, 0),
+// side 88.
 TEST_F(WheelController, SelectsByZoneAngleAndLatchedSegment) {
   const std::tuple<bool, double, double, int, int> steps[] = {
       {true, 0, 0, -1, -1},        {false, 31.3, 0, -1, -1},     {false, 0, -50, 0, -1},
