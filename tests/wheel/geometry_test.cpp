@@ -2,84 +2,64 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace nimbra {
 namespace {
 
-Geometry geometryOf(const std::vector<std::vector<std::string>>& commands) {
+// One segment per list of tool commands.
+using Commands = std::vector<std::vector<std::string>>;
+Geometry geometryOf(const Commands& commands) {
   auto cfg = std::make_shared<Config>();
-  for (const auto& segCommands : commands) {
-    Seg seg{"s", kFallbackColor, {}};
-    for (const std::string& cmd : segCommands) seg.tools.push_back(Tool{"t", cmd});
-    cfg->segs.push_back(seg);
+  for (const auto& cmds : commands) {
+    cfg->segs.push_back(Seg{"s", kFallbackColor, {}});
+    for (const std::string& cmd : cmds) cfg->segs.back().tools.push_back(Tool{"t", cmd});
   }
   return Geometry(cfg);
 }
 
-Geometry geometryWithToolCounts(const std::vector<int>& toolCounts) {
-  std::vector<std::vector<std::string>> commands;
-  for (int count : toolCounts) commands.emplace_back(count, "run");
-  return geometryOf(commands);
-}
-
 TEST(SegAt, SplitsTheRingAtTheSegmentBorders) {
-  struct Case {
-    int segments;
-    double angle;
-    int seg;
-  };
-  const Case cases[] = {{4, -90, 0},   {4, -135, 0}, {4, -45, 1}, {4, 0, 1},         {4, 134.9, 2},
-                        {4, 180, 3},   {4, -180, 3}, {4, 225, 0}, {4, -135.0001, 3}, {6, -60, 1},
-                        {6, 179.9, 4}, {6, 180, 5},  {6, 270, 0}, {1, 179.999, 0},   {1, -1e300, 0},
-                        {0, 0, -1},    {0, 45, -1}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.segments << " segments at " << c.angle);
-    EXPECT_EQ(geometryWithToolCounts(std::vector<int>(c.segments, 0)).segAt(c.angle), c.seg);
-  }
-  const Geometry seven = geometryWithToolCounts(std::vector<int>(7, 0));
-  for (double angle :
-       {1e300, std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
-    const int seg = seven.segAt(angle);
-    EXPECT_TRUE(seg >= 0 && seg < 7) << angle << " gave " << seg;
+  const std::tuple<int, double, int> cases[] = {
+      {4, -90, 0},       {4, -135, 0},    {4, -45, 1},    {4, 0, 1},     {4, 134.9, 2}, {4, 180, 3},
+      {4, -180, 3},      {4, 225, 0},     {6, -60, 1},    {6, 179.9, 4}, {6, 180, 5},   {6, 270, 0},
+      {4, -135.0001, 3}, {1, 179.999, 0}, {1, -1e300, 0}, {0, 0, -1},    {0, 45, -1}};
+  for (auto [n, angle, seg] : cases) {
+    EXPECT_EQ(geometryOf(Commands(n)).segAt(angle), seg) << n << " at " << angle;
   }
 }
 
-TEST(Geometry, CentresSegmentsAndTheirToolArcsFromStraightUp) {
-  EXPECT_EQ(segmentMidAngle(0, 4), -90);
-  EXPECT_EQ(segmentMidAngle(3, 4), 180);
-  EXPECT_EQ(segmentMidAngle(5, 6), 210);
-  struct Case {
-    std::vector<int> toolCounts;
-    int seg;
-    double arcStart;
-  };
-  const Case cases[] = {{{1, 0, 0, 0}, 0, -108},     {{3, 0, 0, 0}, 0, -144},
-                        {{0, 3, 0, 0}, 1, -54},      {{0, 0, 2, 0}, 2, 54},
-                        {{0, 0, 0, 4, 0, 0}, 3, 18}, {{0, 0, 0, 0}, 2, 90}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.toolCounts.size() << " segments, segment " << c.seg);
-    EXPECT_DOUBLE_EQ(geometryWithToolCounts(c.toolCounts).arcStart(c.seg), c.arcStart);
+TEST(Geometry, CentresToolArcsOnTheirSegmentsFromStraightUp) {
+  // {segments, segment, its tools, where its arc starts}
+  const std::tuple<int, int, int, double> cases[] = {{4, 0, 1, -108}, {4, 0, 3, -144},
+                                                     {4, 1, 3, -54},  {4, 2, 2, 54},
+                                                     {6, 3, 4, 18},   {4, 2, 0, 90}};
+  for (auto [n, seg, tools, start] : cases) {
+    Commands commands(n);
+    commands[seg].assign(tools, "run");
+    EXPECT_DOUBLE_EQ(geometryOf(commands).arcStart(seg), start) << n << " " << seg;
   }
 }
 
 TEST(AnchorCell, ReadsCellsRoundingHalvesUpAndTrimmingBlanks) {
-  struct Case {
-    const char* cmd;
-    int column, row;
-  };
-  const Case cases[] = {
-      {"anchor:0,0", 0, 0},       {"anchor:1,0", 2, 0},        {"anchor:0,0.5", 0, 1},
-      {"anchor:1,1", 2, 2},       {"anchor:0.5,1", 1, 2},      {"anchor: 1 , 0.5 ", 2, 1},
-      {"anchor:0.25,0.75", 1, 2}, {"anchor:-0.2,0", 0, 0},     {"anchor:-0.0,+1", 0, 2},
-      {"anchor:5e-1,.5", 1, 1},   {"anchor:1.,0.24999", 2, 0}, {"anchor:1e-400,0", 0, 0},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Geometry::anchorCell(c.cmd), (AnchorCell{c.column, c.row})) << c.cmd;
+  const std::tuple<const char*, int, int> cases[] = {
+      {"anchor:0,0", 0, 0},
+      {"anchor:1,0", 2, 0},
+      {"anchor:0,0.5", 0, 1},
+      {"anchor:1,1", 2, 2},
+      {"anchor:0.5,1", 1, 2},
+      {"anchor: 1 , 0.5 ", 2, 1},
+      {"anchor:0.25,0.75", 1, 2},
+      {"anchor:-0.2,0", 0, 0},
+      {"anchor:-0.0,+1", 0, 2},
+      {"anchor:5e-1,.5", 1, 1},
+      {"anchor:1.,0.24999", 2, 0},
+      {"anchor:1e-400,0", 0, 0},
+      {"anchor:\u00A01\u3000,\u20000.5\u202F", 2, 1}};
+  for (auto [cmd, column, row] : cases) {
+    EXPECT_EQ(Geometry::anchorCell(cmd), (AnchorCell{column, row})) << cmd;
   }
-  EXPECT_EQ(Geometry::anchorCell("anchor:\u00A01\u3000,\u20000.5\u202F"), (AnchorCell{2, 1}));
   for (const char* cmd : {" anchor:0,0", "Anchor:0,0", "anchor:0", "anchor:0,0,0", "anchor:,0",
                           "anchor:1.25,0", "anchor:-0.25,0", "anchor:1e400,0", "anchor:nan,0",
                           "anchor:0x1,0", "anchor:++1,0", "anchor:1,0\n", "anchor:0,0\v",
@@ -95,13 +75,10 @@ TEST(SegAnchor, FillsTheGridRowByRowFromTwoOrMoreAnchorTools) {
             (AnchorGrid{3, 1, 7, 2, 6, 4, 8, 5, 0}));
   EXPECT_EQ(geometryOf({{"run"}, {"anchor:0,0", "anchor:0,0"}}).segAnchor(1),
             (AnchorGrid{1, -1, -1, -1, -1, -1, -1, -1, -1}));
-  for (const auto& cmds : std::vector<std::vector<std::string>>{
-           {"anchor:0,0", "run"}, {"anchor:0,0", "anchor:2,0"}, {"anchor:0,0"}}) {
+  for (const auto& cmds :
+       Commands{{"anchor:0,0", "run"}, {"anchor:0,0", "anchor:2,0"}, {"anchor:0,0"}}) {
     EXPECT_EQ(geometryOf({{"run"}, cmds}).segAnchor(1), std::nullopt) << cmds.size();
   }
-  const Geometry geo = geometryOf({{"anchor:0,0", "anchor:1,1"}});
-  EXPECT_EQ(geo.segAnchor(-1), std::nullopt);
-  EXPECT_EQ(geo.segAnchor(1), std::nullopt);
 }
 
 }  // namespace

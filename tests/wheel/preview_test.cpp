@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,113 +12,95 @@
 namespace nimbra::testing {
 namespace {
 
-struct PreviewRun {
-  int status = -1;
-  std::string out, err;
-};
-
-PreviewRun preview(const TempDir& dir, const std::vector<std::string>& args) {
-  // The preview is built beside the helper; a shell only sends standard output to a file.
-  const auto binary = std::filesystem::path(helperBinary()).parent_path() / "nimbra-wheel-preview";
-  std::vector<std::string> argv = {
-      "/bin/sh", "-c", "exec \"$0\" \"$@\" > '" + dir.file("stdout.txt") + "'", binary.string()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  ChildProcess child(argv);
-  PreviewRun run;
-  run.status = child.waitExit(std::chrono::seconds(20)).value_or(-1);
-  run.out = readFile(dir.file("stdout.txt"));
-  run.err = child.stderrText();
-  return run;
-}
-
 struct Png {
   explicit Png(const std::string& path) : s(cairo_image_surface_create_from_png(path.c_str())) {}
   ~Png() { cairo_surface_destroy(s); }
-  bool ok() const { return cairo_surface_status(s) == CAIRO_STATUS_SUCCESS; }
   int side() const { return cairo_image_surface_get_width(s); }
-  std::uint32_t at(int x, int y) const {
-    return reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(s) +
-                                                  y * cairo_image_surface_get_stride(s))[x];
+  std::uint32_t at(int x, int y) const {  // rows of ARGB32 are 4 * side bytes long
+    return reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(s))[y * side() + x];
   }
   cairo_surface_t* s;
 };
 
-// Lines are numbered as editors do, a CR LF pair counting once.
-TEST(WheelPreview, PrintsWhyLinesWerePassedOverAndDrawsWhatItIsAsked) {
+class WheelPreview : public ::testing::Test {
+ protected:
+  struct Run {
+    int status;
+    std::string out, err;
+  };
+  // The preview is built beside the helper ("nimbra-wheel"); a shell sends its output to a file.
+  Run run(std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {"/bin/sh", "-c", "exec \"$0\" \"$@\" > '" + dir.file("stdout.txt") + "'",
+                 helperBinary() + "-preview"});
+    ChildProcess child(args);
+    const int status = child.waitExit(std::chrono::seconds(20)).value_or(-1);
+    return {status, readFile(dir.file("stdout.txt")), child.stderrText()};
+  }
   TempDir dir;
-  writeFile(dir.file("wheel.cfg"),
+  const std::string cfg = dir.file("wheel.cfg"), png = dir.file("out.png");
+};
+
+// Lines are numbered as editors do, a CR LF pair counting once.
+TEST_F(WheelPreview, PrintsWhyLinesWerePassedOverAndDrawsWhatItIsAsked) {
+  writeFile(cfg,
             "TOOL|Early|e\r\nHOLD|350\r; a comment\n\r\nSEG|Edit|#3a7\nHOLD|abc\nSEG|View\n"
             "  TOOL|Copy|copy\n");
-  PreviewRun run = preview(dir, {dir.file("wheel.cfg"), dir.file("out.png")});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out,
+  Run r = run({cfg, png});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
             "config: 1 sections, R=190, hold=350ms\n"
             "line 1: TOOL|Early|e \u2014 tool before any segment\n"
             "line 3: ; a comment \u2014 no HOLD, SIZE, SEG or TOOL keyword\n"
             "line 6: HOLD|abc \u2014 not a whole number\n"
             "line 7: SEG|View \u2014 too few fields\n");
-  Png png(dir.file("out.png"));
-  ASSERT_TRUE(png.ok());
-  EXPECT_EQ(png.side(), 776);
-  EXPECT_EQ(png.at(0, 0), 0u);
-  EXPECT_GT(png.at(388, 388 + 40) >> 24, 240u);  // the hub
-
-  writeFile(dir.file("wheel.cfg"), "SIZE|100\nSEG|A|#ff0000\nTOOL|One|1\nTOOL|Two|2\n");
-  run =
-      preview(dir, {"--select", "0:1", "--scale", "2", dir.file("wheel.cfg"), dir.file("out.png")});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "config: 1 sections, R=100, hold=2000ms\n");
-  Png scaled(dir.file("out.png"));
+  const Png plain(png);
+  EXPECT_EQ(plain.side(), 776);
+  EXPECT_GT(plain.at(388, 388 + 40) >> 24, 240u);  // the hub
+  writeFile(cfg, "SIZE|100\nSEG|A|#ff0000\nTOOL|One|1\nTOOL|Two|2\n");
+  r = run({"--select", "0:1", "--scale", "2", cfg, png});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "config: 1 sections, R=100, hold=2000ms\n");
+  const Png scaled(png);
   ASSERT_EQ(scaled.side(), 832);
   // Tool 1 spans [-90, -54) degrees: at -80 degrees and radius 120, (228.8, 89.8) points.
   EXPECT_EQ(scaled.at(457, 179), 0xFFFF0000u);
-
-  writeFile(dir.file("wheel.cfg"), "");
-  run = preview(dir, {dir.file("wheel.cfg"), dir.file("out.png")});
-  ASSERT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "config: 0 sections, R=190, hold=2000ms\n");
-  EXPECT_NE(run.err.find("no segments"), std::string::npos);
-  EXPECT_EQ(Png(dir.file("out.png")).at(388, 388), 0u);
+  writeFile(cfg, "");
+  r = run({cfg, png});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "config: 0 sections, R=190, hold=2000ms\n");
+  EXPECT_NE(r.err.find("no segments"), std::string::npos);
+  EXPECT_EQ(Png(png).at(388, 388), 0u);
 }
 
-TEST(WheelPreview, RejectsBadArgumentsWithTheUsageAndStatus2) {
-  TempDir dir;
-  const std::string c = dir.file("wheel.cfg"), o = dir.file("out.png");
-  writeFile(c, "SEG|A|#fff\n");
-  const std::vector<std::vector<std::string>> bad = {
+TEST_F(WheelPreview, RejectsBadArgumentsWithStatus2AndFailsWithStatus1OnWhatItCannotDo) {
+  writeFile(cfg, "SEG|A|#fff\n");
+  const std::string &c = cfg, &o = png;
+  const std::vector<std::vector<std::string>> usages = {
       {},           {c, o, "extra"},        {"--select", "1:x", c, o}, {"--select", "", c, o},
       {"-x", c, o}, {"--scale", "0", c, o}, {"--scale", "nan", c, o},  {c, o, "--scale"},
   };
-  for (const auto& args : bad) {
-    PreviewRun run = preview(dir, args);
-    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
-    EXPECT_NE(run.err.find("usage: nimbra-wheel-preview"), std::string::npos);
+  for (const auto& args : usages) {
+    const Run r = run(args);
+    EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
+    EXPECT_NE(r.err.find("usage: nimbra-wheel-preview"), std::string::npos);
   }
-  EXPECT_FALSE(fileExists(o));
-}
-
-TEST(WheelPreview, FailsWithStatus1OnWhatItCannotReadWriteOrPicture) {
-  TempDir dir;
-  writeFile(dir.file("wheel.cfg"), "SEG|A|#fff\n");
   writeFile(dir.file("big.cfg"), "SIZE|9223372036854775807\nSEG|A|#fff\n");
-  struct Case {
-    std::string cfg, png, out, err;
-  };
-  const Case cases[] = {
-      {dir.file("absent.cfg"), "out.png", "", "cannot read " + dir.file("absent.cfg")},
-      {dir.path(), "out.png", "", "not a regular file"},
-      {dir.file("wheel.cfg"), "no/such/folder/out.png", "config: 1 sections, R=190, hold=2000ms\n",
+  const std::string absent = dir.file("absent.cfg");
+  const std::vector<std::vector<std::string>> failures = {
+      {absent, png, "", "cannot read " + absent},
+      {dir.path(), png, "", "not a regular file"},
+      {cfg, dir.file("no/such/folder/out.png"), "config: 1 sections, R=190, hold=2000ms\n",
        "cannot write"},
-      {dir.file("big.cfg"), "out.png", "config: 1 sections, R=9223372036854775808, hold=2000ms\n",
-       "too large"},
-  };
-  for (const Case& c : cases) {
-    PreviewRun run = preview(dir, {c.cfg, dir.file(c.png)});
-    EXPECT_EQ(run.status, 1) << c.err;
-    EXPECT_EQ(run.out, c.out) << c.err;
-    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+      {dir.file("big.cfg"), png, "config: 1 sections, R=9223372036854775808, hold=2000ms\n",
+       "too large"}};
+  for (const auto& f : failures) {
+    const Run r = run({f[0], f[1]});
+    EXPECT_EQ(r.status, 1) << f[3];
+    EXPECT_EQ(r.out, f[2]) << f[3];
+    EXPECT_NE(r.err.find(f[3]), std::string::npos) << r.err;
   }
-  EXPECT_FALSE(fileExists(dir.file("out.png")));
+  EXPECT_FALSE(fileExists(png));
 }
 
 }  // namespace
