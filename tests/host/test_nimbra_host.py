@@ -5,6 +5,8 @@ import signal
 import tempfile
 import time
 import unittest
+from pathlib import Path
+from unittest import mock
 
 import nimbra_host as nh
 
@@ -31,25 +33,19 @@ def one_tool_wheel():
 
 
 class WheelCfg(unittest.TestCase):
-    def test_refuses_what_the_helper_would_read_differently_naming_the_item(self):
+    def test_refuses_what_the_helper_would_read_differently_and_writes_the_rest(self):
         def tool(command):
             return nh.Segment("E", "#fff", [nh.Tool("C", command)])
 
-        cases = [
-            (nh.Segment("Cut|Copy", "#fff"), 'segment 0 "Cut|Copy"'),
-            (nh.Segment("E", "#fff", [nh.Tool("A|B", "x")]), 'tool "A|B"'),
-            (nh.Segment("E", "red"), 'colour "red"'),
-            (tool("a\u00a6b"), 'tool "C"'),  # a broken bar
-            (tool("copy\t"), 'tool "C"'),
-            (tool("~open"), 'tool "C"'),
-            (tool("\ud800"), 'tool "C"'),  # a lone surrogate
-            (None, "no segment"),
-        ]
+        cases = [(nh.Segment("Cut|Copy", "#fff"), 'segment 0 "Cut|Copy"'),
+                 (nh.Segment("E", "#fff", [nh.Tool("A|B", "x")]), 'tool "A|B"'),
+                 (nh.Segment("E", "red"), 'colour "red"'), (None, "no segment")]
+        # A broken bar, a trailing tab, an opening, a lone surrogate.
+        cases += [(tool(c), 'tool "C"') for c in ("a\u00a6b", "copy\t", "~open", "\ud800")]
         for segment, item in cases:
             with self.subTest(item), self.assertRaisesRegex(nh.WheelError, re.escape(item)):
                 nh.Wheel([segment] if segment else []).to_cfg()
-
-    def test_writes_bars_in_commands_as_broken_bars_and_anchors_as_anchor_commands(self):
+        # Bars in commands are written as broken bars, anchors as anchor commands.
         wheel = nh.Wheel([
             nh.Segment("Edit", "#3a7", [nh.Tool("Paste plain", "paste|plain")]),
             nh.Segment("Place", "ff8800", [nh.Tool.anchor("End", 1, 1)]),
@@ -75,23 +71,27 @@ class HelperTest(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def logged(self, message):
-        with open(self.file("log.txt"), encoding="utf-8") as f:
-            return message in f.read()
+        return message in Path(self.file("log.txt")).read_text()
 
     def heartbeat_pid(self):
         eventually(lambda: os.path.exists(self.file("pid.txt")))
-        with open(self.file("pid.txt")) as f:
-            return int(f.read().split("|")[0])
+        return int(Path(self.file("pid.txt")).read_text().split("|")[0])
 
     def start(self, helper=HELPER):
         return nh.start(self.dir, one_tool_wheel(), helper=helper)
 
     def write_cmd_like_the_helper(self, content):
-        with open(self.file(".cmd.txt.new"), "w") as f:
-            f.write(content)
+        Path(self.file(".cmd.txt.new")).write_text(content)
         os.rename(self.file(".cmd.txt.new"), self.file("cmd.txt"))
 
-    def test_start_returns_once_the_helper_serves_and_stop_ends_it_on_request(self):
+    def test_start_refuses_with_the_helpers_status_or_returns_once_it_serves_until_stop(self):
+        wrapper = self.file("helper-elsewhere")  # the real helper, pointed at a missing folder
+        Path(wrapper).write_text(f"#!/bin/sh\nexec '{HELPER}' -Dir \"$2/missing\"\n")
+        os.chmod(wrapper, 0o755)
+        with self.assertRaises(nh.StartError) as caught:
+            self.start(helper=wrapper)
+        self.assertEqual(caught.exception.status, 2)
+        self.assertIn("/missing", caught.exception.message)
         with self.start() as helper:
             self.assertTrue(helper.healthy())
             self.assertFalse(helper.needs_permission())
@@ -121,12 +121,8 @@ class HelperTest(unittest.TestCase):
         self.assertTrue(gone(serving))
 
     def test_without_inotify_writes_are_polled_and_stop_kills_a_wedged_helper(self):
-        available = nh._inotify
-        nh._inotify = lambda directory: None
-        try:
+        with mock.patch.object(nh, "_inotify", lambda directory: None):
             helper = self.start()
-        finally:
-            nh._inotify = available
         for content in ("~open", "copy"):
             self.write_cmd_like_the_helper(content)
             self.assertEqual(helper.next_event(10), nh.Event(content))
@@ -138,16 +134,6 @@ class HelperTest(unittest.TestCase):
         self.assertFalse(helper.stop(0.3))
         self.assertTrue(gone(pid))
         self.assertFalse(spare_left(), "killed, never woken to act on the SIGTERM")
-
-    def test_a_refusal_is_an_error_carrying_the_helpers_status_and_message(self):
-        wrapper = self.file("helper-elsewhere")  # the real helper, pointed at a missing folder
-        with open(wrapper, "w") as f:
-            f.write(f"#!/bin/sh\nexec '{HELPER}' -Dir \"$2/missing\"\n")
-        os.chmod(wrapper, 0o755)
-        with self.assertRaises(nh.StartError) as caught:
-            self.start(helper=wrapper)
-        self.assertEqual(caught.exception.status, 2)
-        self.assertIn("/missing", caught.exception.message)
 
 
 if __name__ == "__main__":
