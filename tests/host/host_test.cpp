@@ -56,7 +56,21 @@ class HostTest : public ::testing::Test {
   host::Options options;
 };
 
-TEST_F(HostTest, StartReturnsOnceTheHelperServesAndStopEndsItOnRequest) {
+TEST_F(HostTest, StartRefusesWithTheHelpersStatusOrReturnsOnceItServesAndStopEndsIt) {
+  options.helper = dir.file("helper-elsewhere");  // the real helper, pointed at a missing folder
+  std::ofstream(options.helper) << "#!/bin/sh\nexec '" << helperBinary()
+                                << "' -Dir \"$2/missing\"\n";
+  ::chmod(options.helper.c_str(), 0755);
+  try {
+    start();
+    ADD_FAILURE() << "started";
+  } catch (const host::StartError& e) {
+    EXPECT_EQ(e.status, 2);
+    EXPECT_NE(e.message.find("/missing"), std::string::npos) << e.message;
+  }
+  options.helper = dir.file("no-such-helper");
+  EXPECT_THROW(start(), host::StartError);
+  options.helper = helperBinary();
   host::Helper helper = start();
   EXPECT_TRUE(helper.healthy());
   EXPECT_FALSE(helper.needs_permission());
@@ -66,23 +80,6 @@ TEST_F(HostTest, StartReturnsOnceTheHelperServesAndStopEndsItOnRequest) {
   EXPECT_FALSE(fileExists(dir.file("pid.txt")));
   EXPECT_FALSE(helper.healthy());
   EXPECT_FALSE(helper.next_event(60s)) << "the events end with the helper";
-}
-
-TEST_F(HostTest, ARefusalIsAnErrorCarryingTheHelpersStatusAndMessage) {
-  // The real helper, pointed at a folder that does not exist.
-  options.helper = dir.file("helper-elsewhere");
-  std::ofstream(options.helper) << "#!/bin/sh\nexec '" << helperBinary()
-                                << "' -Dir \"$2/missing\"\n";
-  ::chmod(options.helper.c_str(), 0755);
-  try {
-    start();
-    FAIL() << "started";
-  } catch (const host::StartError& e) {
-    EXPECT_EQ(e.status, 2);
-    EXPECT_NE(e.message.find("/missing"), std::string::npos) << e.message;
-  }
-  options.helper = dir.file("no-such-helper");
-  EXPECT_THROW(start(), host::StartError);
 }
 
 TEST_F(HostTest, StopTerminatesAWedgedHelperAfterTheTimeout) {
@@ -197,16 +194,12 @@ TEST(WheelCfg, RefusesWhatTheHelperWouldReadDifferentlyNamingTheItemAndWritesThe
     }
   }
   // Bars in commands are written as broken bars, anchors as anchor commands.
-  const host::Wheel wheel{
-      {{"Edit", "#3a7", {{"Paste plain", "paste|plain"}}},
-       {"Place",
-        "ff8800",
-        {host::Tool::anchor("Centre", 0.5, 0.5), host::Tool::anchor("Bottom right", 1, 1)}}},
-      350,
-      {}};
-  EXPECT_EQ(host::wheel_cfg(wheel),
-            "HOLD|350\nSEG|Edit|#3a7\nTOOL|Paste plain|paste\xC2\xA6plain\nSEG|Place|ff8800\n"
-            "TOOL|Centre|anchor:0.5,0.5\nTOOL|Bottom right|anchor:1,1\n");
+  host::Wheel wheel = withSegment(
+      {"Edit", "ff8800", {{"Paste plain", "paste|plain"}, host::Tool::anchor("Mid", 0.5, 1)}});
+  wheel.hold_ms = 350;
+  EXPECT_EQ(
+      host::wheel_cfg(wheel),
+      "HOLD|350\nSEG|Edit|ff8800\nTOOL|Paste plain|paste\xC2\xA6plain\nTOOL|Mid|anchor:0.5,1\n");
   EXPECT_THROW(host::Tool::anchor("Off", 1.5, 0), host::WheelError);
 }
 

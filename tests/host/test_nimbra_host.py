@@ -32,30 +32,7 @@ def one_tool_wheel():
     return nh.Wheel([nh.Segment("Edit", "#3a7", [nh.Tool("Copy", "copy")])], hold_ms=120)
 
 
-class WheelCfg(unittest.TestCase):
-    def test_refuses_what_the_helper_would_read_differently_and_writes_the_rest(self):
-        def tool(command):
-            return nh.Segment("E", "#fff", [nh.Tool("C", command)])
-
-        cases = [(nh.Segment("Cut|Copy", "#fff"), 'segment 0 "Cut|Copy"'),
-                 (nh.Segment("E", "#fff", [nh.Tool("A|B", "x")]), 'tool "A|B"'),
-                 (nh.Segment("E", "red"), 'colour "red"'), (None, "no segment")]
-        # A broken bar, a trailing tab, an opening, a lone surrogate.
-        cases += [(tool(c), 'tool "C"') for c in ("a\u00a6b", "copy\t", "~open", "\ud800")]
-        for segment, item in cases:
-            with self.subTest(item), self.assertRaisesRegex(nh.WheelError, re.escape(item)):
-                nh.Wheel([segment] if segment else []).to_cfg()
-        # Bars in commands are written as broken bars, anchors as anchor commands.
-        wheel = nh.Wheel([
-            nh.Segment("Edit", "#3a7", [nh.Tool("Paste plain", "paste|plain")]),
-            nh.Segment("Place", "ff8800", [nh.Tool.anchor("End", 1, 1)]),
-        ], hold_ms=350)
-        self.assertEqual(wheel.to_cfg(),
-                         "HOLD|350\nSEG|Edit|#3a7\nTOOL|Paste plain|paste\u00a6plain\n"
-                         "SEG|Place|ff8800\nTOOL|End|anchor:1,1\n")
-
-
-class HelperTest(unittest.TestCase):
+class HostTest(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
@@ -83,6 +60,27 @@ class HelperTest(unittest.TestCase):
     def write_cmd_like_the_helper(self, content):
         Path(self.file(".cmd.txt.new")).write_text(content)
         os.rename(self.file(".cmd.txt.new"), self.file("cmd.txt"))
+
+    def test_refuses_what_the_helper_would_read_differently_and_writes_the_rest(self):
+        def tool(command):
+            return nh.Segment("E", "#fff", [nh.Tool("C", command)])
+
+        cases = [(nh.Segment("Cut|Copy", "#fff"), 'segment 0 "Cut|Copy"'),
+                 (nh.Segment("E", "#fff", [nh.Tool("A|B", "x")]), 'tool "A|B"'),
+                 (nh.Segment("E", "red"), 'colour "red"'), (None, "no segment")]
+        # A broken bar, a trailing tab, an opening, a lone surrogate.
+        cases += [(tool(c), 'tool "C"') for c in ("a\u00a6b", "copy\t", "~open", "\ud800")]
+        for segment, item in cases:
+            with self.subTest(item), self.assertRaisesRegex(nh.WheelError, re.escape(item)):
+                nh.Wheel([segment] if segment else []).to_cfg()
+        # Bars in commands are written as broken bars, anchors as anchor commands.
+        wheel = nh.Wheel([
+            nh.Segment("Edit", "#3a7", [nh.Tool("Paste plain", "paste|plain")]),
+            nh.Segment("Place", "ff8800", [nh.Tool.anchor("End", 1, 1)]),
+        ], hold_ms=350)
+        self.assertEqual(wheel.to_cfg(),
+                         "HOLD|350\nSEG|Edit|#3a7\nTOOL|Paste plain|paste\u00a6plain\n"
+                         "SEG|Place|ff8800\nTOOL|End|anchor:1,1\n")
 
     def test_start_refuses_with_the_helpers_status_or_returns_once_it_serves_until_stop(self):
         wrapper = self.file("helper-elsewhere")  # the real helper, pointed at a missing folder

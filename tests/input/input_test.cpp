@@ -2,6 +2,8 @@
 // the fake hot-key handler and a virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "input/event_tap.h"
 #include "input/hot_keys.h"
 #include "support/helper_fixture.h"
@@ -15,10 +17,6 @@ constexpr Point kPress{500, 400};
 class MouseTrigger : public HelperTest {
  protected:
   void SetUp() override { start(kFourSegments); }
-  void hold() {
-    press(kPress);
-    fake.advance(0.3);
-  }
   void click(Point at) {
     press(at);
     release(at);
@@ -31,10 +29,9 @@ class MouseTrigger : public HelperTest {
     return registered;
   }
   bool escapeRegistered() const {
-    for (const auto& r : fake.registrations)
-      if (r.keyCode == kKeyCodeEscape && r.modifiers == 0 && r.id == HotKeyId{kHotSig, 2})
-        return true;
-    return false;
+    return std::ranges::any_of(fake.registrations, [](const auto& r) {
+      return r.keyCode == kKeyCodeEscape && r.modifiers == 0 && r.id == HotKeyId{kHotSig, 2};
+    });
   }
 };
 using HotKeys = MouseTrigger;
@@ -85,7 +82,8 @@ TEST_F(MouseTrigger, AHoldOfTheConfiguredTimeOpensAndItsReleaseFiresWhatThePoint
 }
 
 TEST_F(MouseTrigger, WhileOpenDragsAreSwallowedMovesPassAndEachNewSelectionIsRedrawn) {
-  hold();
+  press(kPress);
+  fake.advance(0.3);
   const int before = fake.window->displayRequests;
   EXPECT_EQ(move({560, 400}), TapVerdict::kPass);  // ring, to the right: segment 1
   EXPECT_EQ(curSeg(), 1);
@@ -145,7 +143,8 @@ TEST_F(MouseTrigger, APressClosesAHotKeyWheelAndTheHotKeyAMouseWheelAndNoClickGe
   EXPECT_EQ(press(kPress), TapVerdict::kSwallow);
   EXPECT_TRUE(logged("wheel closed without a pick"));
   EXPECT_EQ(release(kPress), TapVerdict::kSwallow);
-  hold();
+  press(kPress);
+  fake.advance(0.3);
   ASSERT_TRUE(wheel().shown);
   hotKey();
   EXPECT_FALSE(wheel().shown);

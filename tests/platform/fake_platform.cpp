@@ -7,8 +7,7 @@
 namespace nimbra::testing {
 namespace {
 
-class FakeTap : public EventTap {
- public:
+struct FakeTap : EventTap {
   explicit FakeTap(FakePlatform& p) : p_(p) {}
   ~FakeTap() override { p_.tapCallback = nullptr; }
   void addToMainLoop() override { p_.tapAttached = true; }
@@ -16,13 +15,10 @@ class FakeTap : public EventTap {
     p_.tapEnabled = on;
     ++p_.tapEnableCalls;
   }
-
- private:
   FakePlatform& p_;
 };
 
-class FakeSource : public EventSource {
- public:
+struct FakeSource : EventSource {
   explicit FakeSource(FakePlatform& p) : p_(p) {}
   std::optional<MouseEvent> createMouseEvent(TapEventType type, Point at) override {
     if (!p_.mouseEventsAvailable) return std::nullopt;
@@ -33,8 +29,6 @@ class FakeSource : public EventSource {
     p_.posted.push_back(e);
     p_.inject(e.type, e.location, e.userData);
   }
-
- private:
   FakePlatform& p_;
 };
 

@@ -36,7 +36,6 @@ class FakeWindow : public PlatformWindow {
 
 class FakePlatform : public Platform {
  public:
-  // ---- Platform ----
   std::int32_t processId() override { return pid; }
   double now() override { return clock; }
   void terminate(std::int32_t p) override { terminated.push_back(p); }
@@ -82,7 +81,6 @@ class FakePlatform : public Platform {
     return trusted;
   }
 
-  // ---- driving it ----
   // Moves the virtual clock on, firing due timers in order and running deferred work after
   // each callback, as a main loop would.
   void advance(double seconds);
@@ -99,7 +97,6 @@ class FakePlatform : public Platform {
   std::size_t liveTimers() const { return timers.size(); }
   std::optional<double> nextTimerDelay() const;
 
-  // ---- state and records ----
   std::int32_t pid = 4242;
   double clock = 1'700'000'000.25;
   double screenHeight = 1000;
