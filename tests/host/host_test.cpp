@@ -119,6 +119,11 @@ TEST_F(HostTest, MissedWritesAreCountedANewWheelIsSeenAndASecondStartJoinsTheHel
   host::Wheel wheel = oneToolWheel();
   wheel.segments.push_back({"View", "#9c6ade", {{"Zoom", "zoom"}}});
   helper.set_wheel(wheel);
+  struct stat st {};
+  ::stat(dir.file("wheel.cfg").c_str(), &st);
+  EXPECT_GT(st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec,
+            ahead[1].tv_sec * 1'000'000'000LL)
+      << "the new wheel does not read as newer";
   EXPECT_TRUE(eventually([&] { return logged("config reloaded: 2 sections"); }));
   host::Helper second = start();  // finds the helper healthy and serving the folder
   ASSERT_TRUE(eventually([&] { return logged("healthy helper already running"); }));
