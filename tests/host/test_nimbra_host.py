@@ -5,10 +5,14 @@ import signal
 import tempfile
 import time
 import unittest
+from pathlib import Path
+from unittest import mock
 
 import nimbra_host as nh
 
 HELPER = os.environ["NIMBRA_BINARY"]
+os.environ.pop("DISPLAY", None)
+os.environ.pop("WAYLAND_DISPLAY", None)
 
 
 def eventually(done, deadline=5.0):
@@ -28,26 +32,48 @@ def one_tool_wheel():
     return nh.Wheel([nh.Segment("Edit", "#3a7", [nh.Tool("Copy", "copy")])], hold_ms=120)
 
 
-class WheelCfg(unittest.TestCase):
-    def test_refuses_what_the_helper_would_read_differently_naming_the_item(self):
+class HostTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        # A helper a failed test left running would outlive its folder.
+        if os.path.exists(self.file("log.txt")):
+            open(self.file("stop.txt"), "w").close()
+            eventually(lambda: not os.path.exists(self.file("pid.txt")))
+        self.tmp.cleanup()
+
+    def file(self, name):
+        return os.path.join(self.dir, name)
+
+    def logged(self, message):
+        return message in Path(self.file("log.txt")).read_text()
+
+    def heartbeat_pid(self):
+        eventually(lambda: os.path.exists(self.file("pid.txt")))
+        return int(Path(self.file("pid.txt")).read_text().split("|")[0])
+
+    def start(self, helper=HELPER):
+        return nh.start(self.dir, one_tool_wheel(), helper=helper)
+
+    def write_cmd_like_the_helper(self, content):
+        Path(self.file(".cmd.txt.new")).write_text(content)
+        os.rename(self.file(".cmd.txt.new"), self.file("cmd.txt"))
+
+    def test_refuses_what_the_helper_would_read_differently_and_writes_the_rest(self):
         def tool(command):
             return nh.Segment("E", "#fff", [nh.Tool("C", command)])
 
-        cases = {
-            "a bar in a segment name": (nh.Segment("Cut|Copy", "#fff"), 'segment 0 "Cut|Copy"'),
-            "a bar in a tool label": (nh.Segment("E", "#fff", [nh.Tool("A|B", "x")]), 'tool "A|B"'),
-            "a colour name": (nh.Segment("E", "red"), 'colour "red"'),
-            "a broken bar in a command": (tool("a\u00a6b"), 'tool "C"'),
-            "a command ending in a tab": (tool("copy\t"), 'tool "C"'),
-            "a command reading as an opening": (tool("~open"), 'tool "C"'),
-            "a lone surrogate": (tool("\ud800"), 'tool "C"'),
-            "no segment": (None, "no segment"),
-        }
-        for case, (segment, item) in cases.items():
-            with self.subTest(case), self.assertRaisesRegex(nh.WheelError, re.escape(item)):
+        cases = [(nh.Segment("Cut|Copy", "#fff"), 'segment 0 "Cut|Copy"'),
+                 (nh.Segment("E", "#fff", [nh.Tool("A|B", "x")]), 'tool "A|B"'),
+                 (nh.Segment("E", "red"), 'colour "red"'), (None, "no segment")]
+        # A broken bar, a trailing tab, an opening, a lone surrogate.
+        cases += [(tool(c), 'tool "C"') for c in ("a\u00a6b", "copy\t", "~open", "\ud800")]
+        for segment, item in cases:
+            with self.subTest(item), self.assertRaisesRegex(nh.WheelError, re.escape(item)):
                 nh.Wheel([segment] if segment else []).to_cfg()
-
-    def test_writes_bars_in_commands_as_broken_bars_and_anchors_as_anchor_commands(self):
+        # Bars in commands are written as broken bars, anchors as anchor commands.
         wheel = nh.Wheel([
             nh.Segment("Edit", "#3a7", [nh.Tool("Paste plain", "paste|plain")]),
             nh.Segment("Place", "ff8800", [nh.Tool.anchor("End", 1, 1)]),
@@ -56,48 +82,14 @@ class WheelCfg(unittest.TestCase):
                          "HOLD|350\nSEG|Edit|#3a7\nTOOL|Paste plain|paste\u00a6plain\n"
                          "SEG|Place|ff8800\nTOOL|End|anchor:1,1\n")
 
-
-class HelperTest(unittest.TestCase):
-    def setUp(self):
-        os.environ.pop("DISPLAY", None)
-        os.environ.pop("WAYLAND_DISPLAY", None)
-        self.tmp = tempfile.TemporaryDirectory()
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        # A helper a failed test left running would outlive its folder.
-        if os.path.exists(self.file("log.txt")):
-            open(self.file("stop.txt"), "w").close()
-            pid = self.heartbeat_pid(wait=False)
-            eventually(lambda: "stop requested" in self.log() if pid is None else gone(pid))
-        self.tmp.cleanup()
-
-    def file(self, name):
-        return os.path.join(self.dir, name)
-
-    def log(self):
-        with open(self.file("log.txt"), encoding="utf-8") as f:
-            return f.read()
-
-    def heartbeat_pid(self, wait=True):
-        if wait:
-            eventually(lambda: os.path.exists(self.file("pid.txt")))
-        try:
-            with open(self.file("pid.txt")) as f:
-                return int(f.read().split("|")[0])
-        except (OSError, ValueError):
-            return None
-
-    def start(self, helper=HELPER):
-        return nh.start(self.dir, one_tool_wheel(), helper=helper)
-
-    def write_cmd_like_the_helper(self, content):
-        fd, temp = tempfile.mkstemp(prefix=".cmd.txt.", dir=self.dir)
-        os.write(fd, content.encode())
-        os.close(fd)
-        os.rename(temp, self.file("cmd.txt"))
-
-    def test_start_returns_once_the_helper_serves_and_stop_ends_it_on_request(self):
+    def test_start_refuses_with_the_helpers_status_or_returns_once_it_serves_until_stop(self):
+        wrapper = self.file("helper-elsewhere")  # the real helper, pointed at a missing folder
+        Path(wrapper).write_text(f"#!/bin/sh\nexec '{HELPER}' -Dir \"$2/missing\"\n")
+        os.chmod(wrapper, 0o755)
+        with self.assertRaises(nh.StartError) as caught:
+            self.start(helper=wrapper)
+        self.assertEqual(caught.exception.status, 2)
+        self.assertIn("/missing", caught.exception.message)
         with self.start() as helper:
             self.assertTrue(helper.healthy())
             self.assertFalse(helper.needs_permission())
@@ -106,8 +98,9 @@ class HelperTest(unittest.TestCase):
             self.assertFalse(os.path.exists(self.file("pid.txt")))
             self.assertIsNone(helper.next_event(60), "the events end with the helper")
 
-    def test_writes_too_fast_to_read_are_counted_and_a_new_wheel_is_seen(self):
+    def test_missed_writes_are_counted_a_new_wheel_is_seen_and_a_second_start_joins(self):
         helper = self.start()
+        serving = self.heartbeat_pid()
         for i in range(50):
             self.write_cmd_like_the_helper(f"burst {i}")
         self.assertEqual(helper.next_event(10), nh.Event("burst 49", missed=49))
@@ -118,42 +111,19 @@ class HelperTest(unittest.TestCase):
         wheel = one_tool_wheel()
         wheel.segments.append(nh.Segment("View", "#9c6ade", [nh.Tool("Zoom", "zoom")]))
         helper.set_wheel(wheel)
-        self.assertTrue(eventually(lambda: "config reloaded: 2 sections" in self.log()))
-        self.assertTrue(helper.stop())
+        self.assertTrue(eventually(lambda: self.logged("config reloaded: 2 sections")))
+        second = self.start()  # finds the helper healthy and serving the folder
+        self.assertTrue(eventually(lambda: self.logged("healthy helper already running")))
+        self.assertTrue(second.stop())
+        self.assertFalse(helper.healthy())  # which also collects its child
+        self.assertTrue(gone(serving))
 
-    def test_where_inotify_is_unavailable_writes_are_still_seen_by_polling(self):
-        available = nh._inotify
-        nh._inotify = lambda directory: None
-        try:
+    def test_without_inotify_writes_are_polled_and_stop_kills_a_wedged_helper(self):
+        with mock.patch.object(nh, "_inotify", lambda directory: None):
             helper = self.start()
-        finally:
-            nh._inotify = available
         for content in ("~open", "copy"):
             self.write_cmd_like_the_helper(content)
             self.assertEqual(helper.next_event(10), nh.Event(content))
-        self.assertTrue(helper.stop())
-
-    def test_a_start_that_finds_a_healthy_helper_serving_the_folder_succeeds(self):
-        first = self.start()
-        serving = self.heartbeat_pid()
-        second = self.start()
-        self.assertTrue(eventually(lambda: "healthy helper already running" in self.log()))
-        self.assertTrue(second.stop())
-        self.assertFalse(first.healthy())  # which also collects its child
-        self.assertTrue(gone(serving))
-
-    def test_a_refusal_is_an_error_carrying_the_helpers_status_and_message(self):
-        wrapper = self.file("helper-elsewhere")  # the real helper, pointed at a missing folder
-        with open(wrapper, "w") as f:
-            f.write(f"#!/bin/sh\nexec '{HELPER}' -Dir \"$2/missing\"\n")
-        os.chmod(wrapper, 0o755)
-        with self.assertRaises(nh.StartError) as caught:
-            self.start(helper=wrapper)
-        self.assertEqual(caught.exception.status, 2)
-        self.assertIn("/missing", caught.exception.message)
-
-    def test_stop_terminates_a_wedged_helper_after_the_timeout(self):
-        helper = self.start()
         pid = self.heartbeat_pid()
         # The heartbeat's spare file, there from the second beat on, goes only on a SIGTERM.
         spare_left = lambda: any(n.startswith(".pid.txt.") for n in os.listdir(self.dir))

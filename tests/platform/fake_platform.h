@@ -30,21 +30,22 @@ class FakeWindow : public PlatformWindow {
 
   std::vector<Rect> frames;
   int displayRequests = 0;
-  bool onScreen = false;
-  bool ignoresMouse = true;
+  bool onScreen = false, ignoresMouse = true;
   bool paints = false;  // nothing to see: no painting caches are built
 };
 
 class FakePlatform : public Platform {
  public:
-  // ---- Platform ----
   std::int32_t processId() override { return pid; }
   double now() override { return clock; }
   void terminate(std::int32_t p) override { terminated.push_back(p); }
-  void writeStandardError(const std::string& bytes) override { stderrWrites.push_back(bytes); }
+  void writeStandardError(const std::string&) override {}
   [[noreturn]] void exitProcess(int status) override { throw FakeExit{status}; }
 
-  WorkDirLock lockWorkDirectory(const std::string& file) override;
+  WorkDirLock lockWorkDirectory(const std::string& file) override {
+    lockFile = file;
+    return lock;
+  }
   // Lets the virtual clock run (timers fire) until the holder lets go or `seconds` pass.
   WorkDirLock awaitWorkDirectoryLock(double seconds) override;
   void takeWorkDirectoryLockWhenFree() override { lockTakenWhenFree = true; }
@@ -80,7 +81,6 @@ class FakePlatform : public Platform {
     return trusted;
   }
 
-  // ---- driving it ----
   // Moves the virtual clock on, firing due timers in order and running deferred work after
   // each callback, as a main loop would.
   void advance(double seconds);
@@ -90,18 +90,19 @@ class FakePlatform : public Platform {
   // Presses a registered hot key; false when no registration holds that id.
   bool pressHotKey(std::uint32_t id);
   // Where the pointer is, in global top-left coordinates (sets both pointer readings).
-  void movePointerTo(Point globalTopLeft);
+  void movePointerTo(Point at) {
+    pointer = Point{at.x, screenHeight - at.y};
+    eventLocation = at;
+  }
   std::size_t liveTimers() const { return timers.size(); }
   std::optional<double> nextTimerDelay() const;
 
-  // ---- state and records ----
   std::int32_t pid = 4242;
   double clock = 1'700'000'000.25;
   double screenHeight = 1000;
   Point pointer;                                 // bottom-left origin
   std::optional<Point> eventLocation = Point{};  // top-left; none: events cannot be made
   std::vector<std::int32_t> terminated;
-  std::vector<std::string> stderrWrites;
   bool accessory = false;
 
   // The work-directory lock as the first try finds it, and when its holder lets go.
@@ -114,14 +115,10 @@ class FakePlatform : public Platform {
   FakeWindow* window = nullptr;
   bool windowsPaint = false;  // the windows made from now on paint (see FakeWindow::paints)
 
-  bool tapAvailable = true;
-  int tapCreations = 0;
   TapCallbackFn tapCallback;
-  bool tapAttached = false;
-  bool tapEnabled = false;
-  int tapEnableCalls = 0;
-  bool eventSourceAvailable = true;
-  bool mouseEventsAvailable = true;
+  int tapCreations = 0, tapEnableCalls = 0;
+  bool tapAttached = false, tapEnabled = false;
+  bool eventSourceAvailable = true, mouseEventsAvailable = true;
   std::vector<MouseEvent> posted;     // everything posted, in order
   std::vector<MouseEvent> delivered;  // what reached applications (passed by the tap)
 
@@ -135,8 +132,6 @@ class FakePlatform : public Platform {
     std::size_t framesBefore;  // frames the window had been given by then
   };
   std::vector<Registration> registrations;  // live ones
-  int registerCalls = 0;
-  int unregisterCalls = 0;
   std::int32_t lastHandlerStatus = -1;
 
   bool trusted = true;
@@ -146,8 +141,7 @@ class FakePlatform : public Platform {
 
  private:
   struct Timer {
-    double due;
-    double interval;
+    double due, interval;
     bool repeating;
     std::function<void()> fire;
   };

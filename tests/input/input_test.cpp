@@ -1,8 +1,11 @@
-// The mouse trigger as a user meets it: short clicks, holds, drags, and their races with the
-// hot key, driven through the fake tap and a virtual clock.
+// The mouse trigger and the global hot keys as a user meets them, driven through the fake tap,
+// the fake hot-key handler and a virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "input/event_tap.h"
+#include "input/hot_keys.h"
 #include "support/helper_fixture.h"
 #include "wheel/wheel.h"
 
@@ -14,20 +17,24 @@ constexpr Point kPress{500, 400};
 class MouseTrigger : public HelperTest {
  protected:
   void SetUp() override { start(kFourSegments); }
-  void hold() {
-    press(kPress);
-    fake.advance(0.3);
-  }
   void click(Point at) {
     press(at);
     release(at);
     fake.runDeferred();
   }
-  void hotKey() {
-    fake.pressHotKey(1);
+  // Cmd+Alt+W (1) or Escape (2), handled on the main loop; false when not registered.
+  bool hotKey(std::uint32_t id = 1) {
+    const bool registered = fake.pressHotKey(id);
     fake.runDeferred();
+    return registered;
+  }
+  bool escapeRegistered() const {
+    return std::ranges::any_of(fake.registrations, [](const auto& r) {
+      return r.keyCode == kKeyCodeEscape && r.modifiers == 0 && r.id == HotKeyId{kHotSig, 2};
+    });
   }
 };
+using HotKeys = MouseTrigger;
 
 TEST_F(MouseTrigger, AShortClickReachesApplicationsAsOneMarkedClickAtThePressPoint) {
   EXPECT_EQ(press(kPress), TapVerdict::kSwallow);
@@ -52,24 +59,20 @@ TEST_F(MouseTrigger, AShortClickReachesApplicationsAsOneMarkedClickAtThePressPoi
   EXPECT_EQ(fake.posted.size(), 2u);
 }
 
-TEST_F(MouseTrigger, AHoldOfTheConfiguredTimeOpensWithNothingSelectedAndItsReleaseFiresNothing) {
+TEST_F(MouseTrigger, AHoldOfTheConfiguredTimeOpensAndItsReleaseFiresWhatThePointerSelected) {
   press(kPress);
   fake.advance(0.299);
   EXPECT_FALSE(wheel().shown);
   fake.advance(0.001);
   EXPECT_TRUE(logged("wheel shown at 500,400"));
-  EXPECT_EQ(curSeg(), -1);
   EXPECT_EQ(file("cmd.txt"), "~open");
-  release(kPress);
+  release(kPress);  // nothing selected: fires nothing
   fake.runDeferred();
   EXPECT_FALSE(wheel().shown);
   EXPECT_EQ(file("cmd.txt"), "~open");
   EXPECT_TRUE(fake.delivered.empty());
-}
-
-TEST_F(MouseTrigger, APointerMovedDuringTheHoldSelectsAtOnceAndTheReleaseFires) {
+  // A pointer moved during the hold selects at once, here segment 0's middle tool, straight up.
   press(kPress);
-  // Straight up, beyond the radius: segment 0, middle tool of its three.
   EXPECT_EQ(drag({500, 250}), TapVerdict::kPass) << "the wheel is still closed";
   fake.advance(0.3);
   EXPECT_EQ(curSeg(), 0);
@@ -79,7 +82,8 @@ TEST_F(MouseTrigger, APointerMovedDuringTheHoldSelectsAtOnceAndTheReleaseFires) 
 }
 
 TEST_F(MouseTrigger, WhileOpenDragsAreSwallowedMovesPassAndEachNewSelectionIsRedrawn) {
-  hold();
+  press(kPress);
+  fake.advance(0.3);
   const int before = fake.window->displayRequests;
   EXPECT_EQ(move({560, 400}), TapVerdict::kPass);  // ring, to the right: segment 1
   EXPECT_EQ(curSeg(), 1);
@@ -91,19 +95,6 @@ TEST_F(MouseTrigger, WhileOpenDragsAreSwallowedMovesPassAndEachNewSelectionIsRed
   EXPECT_EQ(fake.window->displayRequests, before + 3) << "one redraw per new selection";
   release({651, 401});
   EXPECT_EQ(file("cmd.txt"), "cut");
-}
-
-TEST_F(MouseTrigger, AnAnchorGridPicksTheCellUnderThePointer) {
-  hold();
-  drag({560, 400});  // ring, to the right: the grid segment
-  // Grid centre 153 to the right, cells 29.33 wide: the top-left cell.
-  drag({500 + 153 - 29, 400 - 29});
-  EXPECT_EQ(curTool(), 0);
-  drag({500 + 153 + 2, 400 - 29});  // top centre: no tool there
-  EXPECT_EQ(curTool(), -1);
-  drag({500 + 153 + 29, 400 + 29});
-  release({500 + 153 + 29, 400 + 29});
-  EXPECT_EQ(file("cmd.txt"), "anchor:1,1");
 }
 
 TEST_F(MouseTrigger, ANewPressRearmsTheTimerAtItsPointWhetherTheWheelIsClosedOrOpen) {
@@ -131,19 +122,6 @@ TEST_F(MouseTrigger, ADisabledTapIsEnabledAgainAndTheReasonLogged) {
   EXPECT_TRUE(logged("tap re-enabled after user input"));
 }
 
-TEST_F(MouseTrigger, TheHotKeyDuringAHoldOpensAtThePointerAndTheReleaseFiresThere) {
-  press(kPress);
-  fake.movePointerTo({300, 300});
-  hotKey();
-  EXPECT_TRUE(logged("wheel opened by hotkey at 300,300"));
-  fake.advance(0.3);
-  EXPECT_EQ(countLogged("wheel shown at 300,300"), 2) << "the hold timer reopens there";
-  move({300, 140});
-  release({300, 140});
-  EXPECT_EQ(file("cmd.txt"), "paste");
-  EXPECT_FALSE(wheel().hotMode);
-}
-
 TEST_F(MouseTrigger, APressSpentOnAHotKeyOpeningIsNeverClickedLater) {
   press(kPress);
   hotKey();
@@ -165,7 +143,8 @@ TEST_F(MouseTrigger, APressClosesAHotKeyWheelAndTheHotKeyAMouseWheelAndNoClickGe
   EXPECT_EQ(press(kPress), TapVerdict::kSwallow);
   EXPECT_TRUE(logged("wheel closed without a pick"));
   EXPECT_EQ(release(kPress), TapVerdict::kSwallow);
-  hold();
+  press(kPress);
+  fake.advance(0.3);
   ASSERT_TRUE(wheel().shown);
   hotKey();
   EXPECT_FALSE(wheel().shown);
@@ -192,6 +171,60 @@ TEST_F(MouseTrigger, ClicksInQuickSuccessionEachComeBackExactlyOnce) {
     EXPECT_EQ(fake.delivered[2 * i + 1].type, TapEventType::kRightMouseUp);
   }
   EXPECT_FALSE(exists("cmd.txt"));
+}
+
+TEST_F(HotKeys, PressedTwiceOpensAtThePointerThenClosesWithoutAPickAndNeverOpensAnEmptyWheel) {
+  ASSERT_EQ(fake.registrations.size(), 1u);
+  EXPECT_EQ(fake.registrations[0].keyCode, kKeyCodeW);
+  EXPECT_EQ(fake.registrations[0].modifiers, 0x900u);
+  EXPECT_EQ(fake.registrations[0].id, (HotKeyId{0x4E494D42, 1}));
+  // A press that cannot be read, or on an empty configuration, opens nothing.
+  EXPECT_EQ(hotKeyHandler(HotKeyEvent{}), 0);
+  EXPECT_EQ(hotKeyHandler(HotKeyEvent{HotKeyId{kHotSig, 77}}), 0);
+  fake.runDeferred();
+  EXPECT_FALSE(wheel().shown);
+  fake.movePointerTo({640, 360});
+  ASSERT_TRUE(fake.pressHotKey(1));
+  EXPECT_EQ(fake.lastHandlerStatus, 0);
+  EXPECT_FALSE(wheel().shown) << "the work is deferred to the main loop";
+  fake.runDeferred();
+  EXPECT_TRUE(wheel().hotMode);
+  EXPECT_FALSE(fake.window->ignoresMouse);
+  EXPECT_TRUE(escapeRegistered());
+  EXPECT_TRUE(logged("wheel opened by hotkey at 640,360"));
+  move({640, 200});  // tool zone, straight up: "paste" is selected
+  hotKey();
+  EXPECT_FALSE(wheel().shown);
+  EXPECT_TRUE(fake.window->ignoresMouse);
+  EXPECT_FALSE(escapeRegistered());
+  EXPECT_EQ(file("cmd.txt"), "~open");
+  process().wheel->cfg = std::make_shared<const Config>();
+  hotKey();
+  EXPECT_FALSE(wheel().shown);
+  EXPECT_TRUE(logged("hotkey: empty config, ignored"));
+}
+
+TEST_F(HotKeys, EscapeClosesEveryHotKeyOpeningAndIsFreeInBetween) {
+  fake.movePointerTo(kPress);
+  for (int opening = 1; opening <= 2; ++opening) {
+    SCOPED_TRACE(opening);
+    EXPECT_FALSE(hotKey(2)) << "not registered while the wheel is closed";
+    hotKey();
+    move({500, 240});  // "paste" is selected, but Escape never picks
+    ASSERT_TRUE(hotKey(2));
+    EXPECT_FALSE(wheel().shown);
+    EXPECT_FALSE(escapeRegistered());
+    EXPECT_EQ(file("cmd.txt"), "~open");
+  }
+}
+
+TEST_F(HelperTest, ARefusedHotKeyIsLoggedWithItsStatusAndTheMouseTriggerStillWorks) {
+  fake.registerStatus = 10;
+  start(kFourSegments);
+  EXPECT_TRUE(logged("hotkey Cmd+Alt+W REFUSED, status 10"));
+  fake.inject(TapEventType::kRightMouseDown, {400, 400});
+  fake.advance(0.3);
+  EXPECT_TRUE(wheel().shown);
 }
 
 }  // namespace
