@@ -5,22 +5,20 @@ as run.py applies them), unique in its file, and each mutant changing the file.
 Usage: check.py [REPO] [MUTANTS.py]   (defaults: the checkout holding this file, its faults.py)
 Mutants listed in EXAMPLES are reported but not failed when stale: they are kept unchanged.
 """
-import importlib.util
+import runpy
 import os
 import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 repo = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.dirname(here)
 path = sys.argv[2] if len(sys.argv) > 2 else os.path.join(here, "faults.py")
-spec = importlib.util.spec_from_file_location("faults", path)
-mod = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(mod)
+mutants = runpy.run_path(path)["M"]
 
 LABELS = {"files", "config", "wheel", "input", "app", "platform", "e2e", "x11", "host"}
 EXAMPLES = 35  # the first entries, copied from the shared examples
 
 problems, stale_examples, ids = [], [], set()
-for n, entry in enumerate(mod.M):
+for n, entry in enumerate(mutants):
     mid, file, reps, labels, desc = entry
     example = n < EXAMPLES
     if mid in ids:
@@ -49,7 +47,7 @@ for n, entry in enumerate(mod.M):
     if mutated == orig:
         problems.append("%s: changes nothing" % mid)
 
-print("%d mutants, %d own, %d ids" % (len(mod.M), len(mod.M) - EXAMPLES, len(ids)))
+print("%d mutants, %d own, %d ids" % (len(mutants), len(mutants) - EXAMPLES, len(ids)))
 for s in stale_examples:
     print("stale example (kept as is): " + s)
 for p in problems:
