@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -32,7 +33,8 @@ class HostTest : public ::testing::Test {
   }
   // A helper a failed test left running would outlive its folder: stop whatever serves it.
   ~HostTest() override {
-    if (!fileExists(dir.file("log.txt"))) return;
+    const pid_t pid = std::atoi(readFile(dir.file("pid.txt")).c_str());
+    if (pid <= 0 || ::kill(pid, 0) != 0) return;
     writeFile(dir.file("stop.txt"), "");
     eventually([&] { return !fileExists(dir.file("pid.txt")); });
   }

@@ -39,7 +39,9 @@ class HostTest(unittest.TestCase):
 
     def tearDown(self):
         # A helper a failed test left running would outlive its folder.
-        if os.path.exists(self.file("log.txt")):
+        record = Path(self.file("pid.txt"))
+        pid = record.read_text().split("|")[0] if record.exists() else ""
+        if pid.isdigit() and not gone(pid):
             open(self.file("stop.txt"), "w").close()
             eventually(lambda: not os.path.exists(self.file("pid.txt")))
         self.tmp.cleanup()
