@@ -1,6 +1,5 @@
 #include "support/xvfb.h"
 
-#include <cairo.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -48,15 +47,6 @@ void Xvfb::stop() {
   std::error_code ignored;
   if (!fbdir_.empty()) std::filesystem::remove_all(fbdir_, ignored);
   fbdir_.clear();
-}
-
-bool Screenshot::savePng(const std::string& path) const {
-  auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels.data()));
-  cairo_surface_t* surface =
-      cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, width, height, width * 4);
-  const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
-  cairo_surface_destroy(surface);
-  return ok;
 }
 
 std::optional<Screenshot> readXwd(const std::string& path) {

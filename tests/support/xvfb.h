@@ -38,7 +38,6 @@ struct Screenshot {
   int width = 0, height = 0;
   std::vector<std::uint32_t> pixels;
   std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
-  bool savePng(const std::string& path) const;
 };
 
 // Reads the frame-buffer file of a 24-bit Xvfb screen; none when it cannot be read.

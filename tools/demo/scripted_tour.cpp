@@ -1,6 +1,7 @@
 #include "scripted_tour.h"
 
 #include <X11/keysym.h>
+#include <cairo.h>
 
 #include <chrono>
 #include <cmath>
@@ -24,6 +25,15 @@ using testing::Xvfb;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kDesktop = 0x3A5F7A;
+
+bool savePng(const Screenshot& shot, const std::string& path) {
+  auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(shot.pixels.data()));
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(
+      data, CAIRO_FORMAT_RGB24, shot.width, shot.height, shot.width * 4);
+  const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(surface);
+  return ok;
+}
 
 struct Tour {
   std::string dir;
@@ -70,7 +80,7 @@ struct Tour {
   }
   void save(const std::optional<Screenshot>& shot, const std::string& name) {
     const std::string path = dir + "/" + name;
-    if (shot && shot->savePng(path)) std::printf("  screenshot: %s\n", path.c_str());
+    if (shot && savePng(*shot, path)) std::printf("  screenshot: %s\n", path.c_str());
   }
 };
 
