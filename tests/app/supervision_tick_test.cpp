@@ -1,6 +1,9 @@
-// The once-a-second tick: heartbeat, stop requests, configuration reloads and the tap retry.
+// Start-up and the once-a-second tick: heartbeat, stop requests, configuration reloads and the
+// tap retry.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <filesystem>
 
 #include "support/helper_fixture.h"
 
@@ -8,6 +11,21 @@ namespace nimbra::testing {
 namespace {
 
 using Tick = HelperTest;
+using StartUp = HelperTest;
+
+// A stop request left from an earlier run must not end the new helper; a link planted as
+// log.txt is never written through.
+TEST_F(StartUp, RemovesAStaleStopRequestAndNeverWritesTheLogThroughALink) {
+  TempDir elsewhere;
+  writeFile(elsewhere.file("victim"), "untouched");
+  std::filesystem::create_symlink(elsewhere.file("victim"), dir.file("log.txt"));
+  writeFile(dir.file("stop.txt"), "");
+  start(kFourSegments);
+  EXPECT_FALSE(exists("stop.txt"));
+  fake.advance(1.0);
+  EXPECT_TRUE(exists("pid.txt"));
+  EXPECT_EQ(readFile(elsewhere.file("victim")), "untouched");
+}
 
 // A stop request, even a folder, ends the helper while the wheel is open too.
 TEST_F(Tick, WritesAHeartbeatEverySecondFromOneSecondInUntilAStopRequestRemovesIt) {

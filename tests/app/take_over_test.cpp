@@ -100,17 +100,5 @@ TEST_F(TakeOver, DecidesByTheRecordOfWhoeverHoldsTheLockAtTheEndOfTheWait) {
   EXPECT_EQ(fake.terminated, (std::vector<std::int32_t>{kHolder, 999}));
 }
 
-TEST(Heartbeat, ParsesOnlyWholeRecordsWithinTheirFieldWidthsAndWritesWholeMilliseconds) {
-  EXPECT_EQ(parseHeartbeat("+12|-34"), (HeartbeatRecord{12, -34}));
-  EXPECT_EQ(parseHeartbeat("\xC2\x85 12|34\xE2\x80\xA8"), (HeartbeatRecord{12, 34}));
-  EXPECT_EQ(parseHeartbeat("1|-9223372036854775808"),
-            (HeartbeatRecord{1, std::numeric_limits<std::int64_t>::min()}));
-  for (const char* bad : {"2147483648|1", "1|9223372036854775808", "|", "1|", "|1", "+|1", "1|+",
-                          "1 |2", "1| 2", "1|2x", "1.0|2", "1||2"})
-    EXPECT_EQ(parseHeartbeat(bad), std::nullopt) << bad;
-  EXPECT_EQ(formatHeartbeat(5, toEpochMs(1700000000.9999)), "5|1700000000999");
-  EXPECT_EQ(toEpochMs(1e300), std::numeric_limits<std::int64_t>::max());
-}
-
 }  // namespace
 }  // namespace nimbra::testing

@@ -89,21 +89,5 @@ TEST(ConfigParse, CutsLinesAtCrAndLfAndTrimsOnlyBlanksAtTheirEnds) {
   }
 }
 
-TEST(ParseColor, ReadsSixOrThreeHexDigitsAndGivesTheFallbackForAnythingElse) {
-  const std::tuple<const char*, double, double, double> cases[] = {
-      {"#FF8800", 1, 0.5333, 0},          {"f80", 1, 0.5333, 0}, {"#3a7", 0.2, 0.6667, 0.4667},
-      {"+FFFFF", 0.0588, 1, 1},           {"-00001", 1, 1, 1},   {"-FFFFF", 0.9412, 0, 0.0039},
-      {"aBcDeF", 0.6706, 0.8039, 0.9373},
-  };
-  for (auto [field, r, g, b] : cases) {
-    EXPECT_TRUE(colourIs(Config::parseColor(field), r, g, b)) << field;
-  }
-  EXPECT_TRUE(colourIs(Config::parseColor("\t\xE3\x80\x80#123\xC2\xA0"), 0.0667, 0.1333, 0.2));
-  for (const char* field : {"", "##fff", "#FF880080", "0xF80", "red", "ff88", "+-1234", "-f0",
-                            "fff\n", "#f f", "f\u00E9", "\uFF46\uFF46\uFF46", "ff\u0301"}) {
-    EXPECT_EQ(Config::parseColor(field), kFallbackColor) << ::testing::PrintToString(field);
-  }
-}
-
 }  // namespace
 }  // namespace nimbra

@@ -113,15 +113,6 @@ TEST_F(MouseTrigger, ANewPressRearmsTheTimerAtItsPointWhetherTheWheelIsClosedOrO
   EXPECT_TRUE(logged("wheel shown at 800,500"));
 }
 
-TEST_F(MouseTrigger, ADisabledTapIsEnabledAgainAndTheReasonLogged) {
-  const int enables = fake.tapEnableCalls;
-  fake.inject(TapEventType::kTapDisabledByTimeout, {});
-  fake.inject(TapEventType::kTapDisabledByUserInput, {});
-  EXPECT_EQ(fake.tapEnableCalls, enables + 2);
-  EXPECT_TRUE(logged("tap re-enabled after timeout"));
-  EXPECT_TRUE(logged("tap re-enabled after user input"));
-}
-
 TEST_F(MouseTrigger, APressSpentOnAHotKeyOpeningIsNeverClickedLater) {
   press(kPress);
   hotKey();

@@ -11,10 +11,7 @@ struct FakeTap : EventTap {
   explicit FakeTap(FakePlatform& p) : p_(p) {}
   ~FakeTap() override { p_.tapCallback = nullptr; }
   void addToMainLoop() override { p_.tapAttached = true; }
-  void enable(bool on) override {
-    p_.tapEnabled = on;
-    ++p_.tapEnableCalls;
-  }
+  void enable(bool on) override { p_.tapEnabled = on; }
   FakePlatform& p_;
 };
 
@@ -50,13 +47,6 @@ TimerId FakePlatform::schedule(double seconds, std::function<void()> fire, bool 
   const double d = std::min(seconds, std::numeric_limits<unsigned>::max() / 1000.0);
   timers[nextTimer] = Timer{clock + d, d, repeating, std::move(fire)};
   return nextTimer++;
-}
-
-std::optional<double> FakePlatform::nextTimerDelay() const {
-  std::optional<double> best;
-  for (const auto& [id, t] : timers)
-    if (!best || t.due - clock < *best) best = t.due - clock;
-  return best;
 }
 
 void FakePlatform::runDeferred() {
@@ -117,8 +107,7 @@ TapVerdict FakePlatform::inject(TapEventType type, Point at, std::int64_t userDa
 HotKeyRegistration FakePlatform::registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                                 HotKeyId id) {
   if (keyCode == kKeyCodeW && registerStatus != 0) return {registerStatus, std::nullopt};
-  registrations.push_back(
-      Registration{keyCode, modifiers, id, nextRef, window ? window->frames.size() : 0});
+  registrations.push_back(Registration{keyCode, modifiers, id, nextRef});
   return {0, nextRef++};
 }
 

@@ -50,7 +50,7 @@ class FakePlatform : public Platform {
   WorkDirLock awaitWorkDirectoryLock(double seconds) override;
   void takeWorkDirectoryLockWhenFree() override { lockTakenWhenFree = true; }
 
-  void setAccessoryActivationPolicy() override { accessory = true; }
+  void setAccessoryActivationPolicy() override {}
   void run() override {}
   TimerId scheduleRepeating(double seconds, std::function<void()> fire) override {
     return schedule(seconds, std::move(fire), true);
@@ -94,8 +94,6 @@ class FakePlatform : public Platform {
     pointer = Point{at.x, screenHeight - at.y};
     eventLocation = at;
   }
-  std::size_t liveTimers() const { return timers.size(); }
-  std::optional<double> nextTimerDelay() const;
 
   std::int32_t pid = 4242;
   double clock = 1'700'000'000.25;
@@ -103,7 +101,6 @@ class FakePlatform : public Platform {
   Point pointer;                                 // bottom-left origin
   std::optional<Point> eventLocation = Point{};  // top-left; none: events cannot be made
   std::vector<std::int32_t> terminated;
-  bool accessory = false;
 
   // The work-directory lock as the first try finds it, and when its holder lets go.
   WorkDirLock lock{WorkDirLock::State::kAcquired, 0};
@@ -116,7 +113,7 @@ class FakePlatform : public Platform {
   bool windowsPaint = false;  // the windows made from now on paint (see FakeWindow::paints)
 
   TapCallbackFn tapCallback;
-  int tapCreations = 0, tapEnableCalls = 0;
+  int tapCreations = 0;
   bool tapAttached = false, tapEnabled = false;
   bool eventSourceAvailable = true, mouseEventsAvailable = true;
   std::vector<MouseEvent> posted;     // everything posted, in order
@@ -129,7 +126,6 @@ class FakePlatform : public Platform {
     std::uint32_t modifiers;
     HotKeyId id;
     HotKeyRef ref;
-    std::size_t framesBefore;  // frames the window had been given by then
   };
   std::vector<Registration> registrations;  // live ones
   std::int32_t lastHandlerStatus = -1;

@@ -145,20 +145,6 @@ TEST_F(HelperOnDesktop, EscapeClosesOnlyTheHotKeyWheelAndOtherwiseReachesTheAppl
   }
 }
 
-// A press released during a hot-key opening is spent: it is never clicked later (long HOLD).
-TEST_F(HelperOnDesktop, APressSpentOnAHotKeyOpeningIsNeverClickedLater) {
-  launch("HOLD|5000\nSIZE|100\nSEG|A|#ff0000\nTOOL|t|tool\n");
-  probe->moveTo(350, 500);
-  probe->press(Button3);
-  hotKeyAt(350, 500);
-  probe->release(Button3);
-  ASSERT_TRUE(waitFor([&] { return !overlayMapped(); }));
-  hotKeyAt(600, 300);
-  probe->click(Button3, 600, 300);
-  ASSERT_TRUE(waitLogged("wheel closed without a pick")) << log();
-  expectOnlyTheFenceClickOnTheDesk();
-}
-
 TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReachesTheWindow) {
   launch();
   // Mapped before openbox starts, which then manages it.
