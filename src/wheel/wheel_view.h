@@ -23,8 +23,8 @@ class WheelView : public ViewDelegate {
   int curSeg = -1;
   int curTool = -1;
 
-  Rect frame;          // in points, within the window
-  double scale = 1.0;  // device pixels per point
+  Rect frame;                        // in points, within the window
+  double scale = 1.0;                // device pixels per point
   PlatformWindow* window = nullptr;  // the window showing this view, for redraw requests
 
   void setNeedsDisplay();
