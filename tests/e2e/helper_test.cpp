@@ -54,8 +54,7 @@ class Helper : public ::testing::Test {
   }
   std::string file(const std::string& name) const { return readFile(dir.file(name)); }
   int countLogged(const std::string& message) const {
-    const auto all = logMessagesOf(file("log.txt"));
-    return static_cast<int>(std::count(all.begin(), all.end(), message));
+    return countMessages(file("log.txt"), message);
   }
   bool heartbeatOf(const ChildProcess& helper) {
     const auto record = [&] { return parseHeartbeat(file("pid.txt")).value_or(HeartbeatRecord{}); };

@@ -116,10 +116,10 @@ void FakePlatform::unregisterHotKey(HotKeyRef ref) {
 }
 
 bool FakePlatform::pressHotKey(std::uint32_t id) {
-  if (!hotKeyHandler || std::none_of(registrations.begin(), registrations.end(),
-                                     [id](const Registration& r) { return r.id.id == id; }))
-    return false;
-  lastHandlerStatus = hotKeyHandler(HotKeyEvent{HotKeyId{0x4E494D42, id}});
+  const auto found = std::find_if(registrations.begin(), registrations.end(),
+                                  [id](const Registration& r) { return r.id.id == id; });
+  if (!hotKeyHandler || found == registrations.end()) return false;
+  lastHandlerStatus = hotKeyHandler(HotKeyEvent{found->id});
   return true;
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,8 +48,7 @@ class HelperTest : public ::testing::Test {
   std::vector<std::string> logMessages() const { return logMessagesOf(file("log.txt")); }
   bool logged(const std::string& message) const { return countLogged(message) > 0; }
   int countLogged(const std::string& message) const {
-    const auto all = logMessages();
-    return static_cast<int>(std::count(all.begin(), all.end(), message));
+    return countMessages(file("log.txt"), message);
   }
 
   Wheel& wheel() { return *process().wheel; }

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -58,6 +59,12 @@ inline std::vector<std::string> logMessagesOf(const std::string& text) {
     if (close < end) out.push_back(text.substr(close + 2, end - close - 2));
   }
   return out;
+}
+
+// How many of a log's lines carry exactly `message`.
+inline int countMessages(const std::string& text, const std::string& message) {
+  const auto all = logMessagesOf(text);
+  return static_cast<int>(std::count(all.begin(), all.end(), message));
 }
 
 }  // namespace nimbra::testing
