@@ -33,6 +33,9 @@ struct ProcessState {
   std::optional<HotKeyRef> summonRef;
   std::optional<HotKeyRef> escRef;
   bool tapReady = false;
+  // The wedged helper sent SIGTERM at start-up, whose lock this one takes once it is gone.
+  std::int32_t wedgedHolder = 0;
+  bool sparesSwept = false;  // the spares of earlier helpers are gone
 };
 
 ProcessState& process();

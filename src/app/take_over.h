@@ -9,6 +9,11 @@ namespace nimbra {
 // directory's lock; a wedged one is sent SIGTERM.
 bool takeOverIfNeeded();
 
+// Once a tick, before anything is written: ends this instance (status 0) when another helper
+// now holds the lock of the work directory's lock file, taking the lock back where it can.
+// True while this instance holds the lock.
+bool yieldIfAnotherServes();
+
 // A record older than this belongs to a wedged helper.
 inline constexpr long long kWedgedAfterMs = 5000;
 

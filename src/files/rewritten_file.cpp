@@ -1,14 +1,18 @@
 #include "files/rewritten_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "files/termination_cleanup.h"
 
@@ -59,15 +63,36 @@ bool RewrittenFile::write(std::string_view text) {
     if (!leased) dropSpare();
     // A new spare needs no lease: nobody else knows its name yet.
     if (spare_.fd < 0 && !makeSpare()) return false;
-    const int fd = spare_.fd;
-    const Outcome outcome = fill(text) ? publish() : Outcome::kFailed;
-    if (leased) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    const bool filled = fill(text);
+    // Let go before the swap: at the name, a leased file would make a reader's open wait or
+    // fail (EWOULDBLOCK with O_NONBLOCK). Nobody can have opened the spare meanwhile.
+    if (leased) ::fcntl(spare_.fd, F_SETLEASE, F_UNLCK);
+    const Outcome outcome = filled ? publish() : Outcome::kFailed;
     if (outcome != Outcome::kSpareGone) return outcome == Outcome::kDone;
     dropSpare();
   }
   if (swapping_) return false;
   dropSpare();
   return paths_.write(name_, text);
+}
+
+bool RewrittenFile::removeOtherSpares() {
+  DIR* d = ::opendir(paths_.join(".").c_str());
+  if (d == nullptr) return false;
+  // mkostemp's names: the prefix and six letters or digits.
+  const std::string prefix = std::string(".").append(name_).append(".");
+  const std::string own = spareName_.substr(spareName_.rfind('/') + 1);
+  std::vector<std::string> stale;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view entry = e->d_name;
+    if (entry.size() != prefix.size() + 6 || !entry.starts_with(prefix) || entry == own) continue;
+    const std::string_view tail = entry.substr(prefix.size());
+    if (std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(c) != 0; }))
+      stale.emplace_back(entry);
+  }
+  ::closedir(d);
+  for (const std::string& name : stale) ::unlink(paths_.join(name).c_str());
+  return true;
 }
 
 bool RewrittenFile::makeSpare() {
@@ -100,8 +125,7 @@ void RewrittenFile::dropSpare() {
 
 bool RewrittenFile::lease() {
   // Granted only while no other descriptor has the file open: a reader that opened the name
-  // before the last swap may still be reading this file. Held until the swap, so that an
-  // open racing with the write waits for its end.
+  // before the last swap may still be reading this file. Held while the bytes go in.
   ignoreLeaseBreaks();
   if (::fcntl(spare_.fd, F_SETLEASE, F_WRLCK) == 0) return true;
   if (errno != EAGAIN && errno != EBUSY) swapping_ = false;  // no leases on this file system

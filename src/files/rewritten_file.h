@@ -31,6 +31,9 @@ class RewrittenFile {
   // As Paths::write: the text replaces the file whole, or the file is left as it was; true on
   // success. Created 0644; a link at the name is replaced, never written through.
   bool write(std::string_view text);
+  // Deletes every spare of this name in the folder but this object's own: those of writers
+  // that were killed. False when the folder cannot be read.
+  bool removeOtherSpares();
 
  private:
   // A file this object created, with the descriptor it writes through.

@@ -177,6 +177,10 @@ class Platform {
   virtual std::int32_t processId() = 0;
   virtual double now() = 0;  // wall-clock seconds since 1970, with the fraction
   virtual void terminate(std::int32_t pid) = 0;
+  // Whether a signal could be sent to the process (it exists and may be signalled).
+  virtual bool processExists(std::int32_t pid) = 0;
+  // Seconds since the process started; a large value when the system cannot tell.
+  virtual double processAge(std::int32_t pid) = 0;
   virtual void writeStandardError(const std::string& bytes) = 0;
   [[noreturn]] virtual void exitProcess(int status) = 0;
 
@@ -187,6 +191,10 @@ class Platform {
   virtual WorkDirLock awaitWorkDirectoryLock(double seconds) = 0;
   // After kHeld: takes the lock as soon as it comes free, in the background; returns at once.
   virtual void takeWorkDirectoryLockWhenFree() = 0;
+  // Once a tick: whether this process still holds the lock of the file now at the lock file's
+  // name, taking it again where it can (the file was replaced, or the lock was lost); kHeld
+  // names the process that holds it instead.
+  virtual WorkDirLock checkWorkDirectoryLock() = 0;
 
   // Application and main loop. `run` does not return in normal operation.
   virtual void setAccessoryActivationPolicy() = 0;

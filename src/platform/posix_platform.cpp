@@ -6,6 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace nimbra {
@@ -23,6 +26,37 @@ double PosixPlatform::now() {
 
 void PosixPlatform::terminate(std::int32_t pid) {
   ::kill(pid, SIGTERM);
+}
+
+bool PosixPlatform::processExists(std::int32_t pid) {
+  return ::kill(pid, 0) == 0;
+}
+
+double PosixPlatform::processAge(std::int32_t pid) {
+  constexpr double kLongAgo = 1e9;
+  // Field 22 of /proc/PID/stat is the start in clock ticks after boot; the name before it
+  // may hold anything up to its last ')'.
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  std::getline(in, stat);
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return kLongAgo;
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+  }
+  timespec boot{};
+  const long ticks = ::sysconf(_SC_CLK_TCK);
+  char* end = nullptr;
+  const unsigned long long start = std::strtoull(field.c_str(), &end, 10);
+  if (!fields || end == field.c_str() || ticks <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &boot) != 0)
+    return kLongAgo;
+  const double uptime = static_cast<double>(boot.tv_sec) + static_cast<double>(boot.tv_nsec) / 1e9;
+  return uptime - static_cast<double>(start) / static_cast<double>(ticks);
+}
+
+WorkDirLock PosixPlatform::checkWorkDirectoryLock() {
+  return workDirLock_.check();
 }
 
 WorkDirLock PosixPlatform::lockWorkDirectory(const std::string& lockFile) {

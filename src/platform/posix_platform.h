@@ -13,12 +13,15 @@ class PosixPlatform : public Platform {
   std::int32_t processId() override;
   double now() override;
   void terminate(std::int32_t pid) override;
+  bool processExists(std::int32_t pid) override;
+  double processAge(std::int32_t pid) override;
   void writeStandardError(const std::string& bytes) override;
   [[noreturn]] void exitProcess(int status) override;
 
   WorkDirLock lockWorkDirectory(const std::string& lockFile) override;
   WorkDirLock awaitWorkDirectoryLock(double seconds) override;
   void takeWorkDirectoryLockWhenFree() override;
+  WorkDirLock checkWorkDirectoryLock() override;
 
   void run() override;
   TimerId scheduleRepeating(double seconds, std::function<void()> fire) override;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace nimbra {
 
@@ -22,6 +23,11 @@ struct WorkDirLocker::Shared {
   std::mutex mutex;
   std::condition_variable changed;
   int fd = -1;
+  // A second description of the same file: an OFD lock query from it sees this process's own
+  // record lock, which a query from `fd` cannot. Never closed either.
+  int probe = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
   bool writable = false;  // a read-only descriptor sees the holder but can never take the lock
   bool started = false;   // the waiting thread was started (it is started once)
   bool waiting = false;   // and still waits
@@ -94,23 +100,45 @@ WorkDirLocker::WorkDirLocker() : shared_(std::make_shared<Shared>()) {}
 WorkDirLocker::~WorkDirLocker() = default;
 
 WorkDirLock WorkDirLocker::lock(const std::string& lockFile) {
-  Shared& s = *shared_;
-  if (s.fd >= 0) return {};  // one lock per process, taken once
+  if (shared_->fd >= 0) return {};  // one lock per process, taken once
+  path_ = lockFile;
   bool writable = false;
   const int fd = openLockFile(lockFile, writable);
   if (fd < 0) return {};
+  return adopt(fd, writable);
+}
+
+// Tries the lock on a freshly opened lock file; keeps the file when the lock is taken or held
+// by another, closes it otherwise.
+WorkDirLock WorkDirLocker::adopt(int fd, bool writable) {
+  struct stat st {};
+  ::fstat(fd, &st);
   // The holder may let go between the two calls; then the lock is tried again.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (writable && tryLock(fd)) {
-      s.fd = fd;
-      s.writable = true;
-      s.acquired = true;
-      return {State::kAcquired, 0};
-    }
-    if (writable && errno != EACCES && errno != EAGAIN) break;  // the file system has no locks
-    if (const auto holder = holderOf(fd)) {
-      s.fd = fd;
-      s.writable = writable;
+    const bool taken = writable && tryLock(fd);
+    if (!taken && writable && errno != EACCES && errno != EAGAIN) break;  // no locks here
+    const std::optional<std::int32_t> holder = taken ? std::nullopt : holderOf(fd);
+    if (taken || holder) {
+      auto next = std::make_shared<Shared>();
+      next->fd = fd;
+      // Opened anew through /proc: the same file, another description (no /proc: no probe).
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      next->probe = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+      next->dev = st.st_dev;
+      next->ino = st.st_ino;
+      next->writable = writable;
+      next->acquired = taken;
+      // A waiting thread keeps the old state (and its descriptor) to itself; otherwise the old
+      // file, no longer at the name, is let go.
+      const std::shared_ptr<Shared> old = std::exchange(shared_, std::move(next));
+      std::lock_guard<std::mutex> guard(old->mutex);
+      if (!old->waiting) {
+        for (int* d : {&old->fd, &old->probe}) {
+          if (*d >= 0) ::close(*d);
+          *d = -1;
+        }
+      }
+      if (taken) return {State::kAcquired, 0};
       return {State::kHeld, *holder};
     }
     if (!writable) break;  // nobody holds it, and it cannot be taken from here
@@ -177,6 +205,45 @@ WorkDirLock WorkDirLocker::await(double seconds) {
 
 void WorkDirLocker::takeWhenFree() {
   startWaiting();
+}
+
+WorkDirLock WorkDirLocker::check() {
+  Shared& s = *shared_;
+  if (s.fd < 0) return {};
+  struct stat st {};
+  const bool same = ::lstat(path_.c_str(), &st) == 0 && st.st_dev == s.dev && st.st_ino == s.ino;
+  if (!same) {
+    // Removed, replaced, or the folder made anew: the file at the name is the one that counts.
+    bool writable = false;
+    const int fd = openLockFile(path_, writable);
+    if (fd < 0) return {};
+    return adopt(fd, writable);
+  }
+  {
+    std::lock_guard<std::mutex> guard(s.mutex);
+    if (s.acquired && !s.waiting) {
+      // Our own lock is seen from the second description only; gone means a close dropped it.
+      struct flock fl = wholeFile(F_WRLCK);
+      if (s.probe >= 0 && ::fcntl(s.probe, F_OFD_GETLK, &fl) == 0) {
+        if (fl.l_type != F_UNLCK && fl.l_pid == ::getpid()) return {State::kAcquired, 0};
+        if (fl.l_type == F_UNLCK && tryLock(s.fd)) return {State::kAcquired, 0};
+      }
+    }
+  }
+  if (const auto holder = holderOf(s.fd)) {
+    std::lock_guard<std::mutex> guard(s.mutex);
+    if (!s.waiting) s.acquired = false;
+    return {State::kHeld, *holder};
+  }
+  std::lock_guard<std::mutex> guard(s.mutex);
+  if (s.acquired) return {State::kAcquired, 0};
+  if (s.waiting || !s.writable) return {};
+  // Free and not ours: the last holder is gone while nobody waited for it.
+  if (tryLock(s.fd)) {
+    s.acquired = true;
+    return {State::kAcquired, 0};
+  }
+  return {};
 }
 
 }  // namespace nimbra

@@ -1,7 +1,8 @@
 // The work-directory lock on POSIX: a classic record lock (fcntl) on a lock file inside the
 // folder. The kernel names its holder (F_GETLK) and drops it when the holder ends, however it
-// ends. Such a lock also goes when this process closes any descriptor of the file, so the file
-// is opened here once and never by anything else in the helper.
+// ends. Such a lock also goes when this process closes any descriptor of the file (a
+// wheel.cfg or log.txt planted as a link to it is enough), and the file can be removed or
+// replaced under the helper: `check` finds both out and takes the lock again.
 #pragma once
 
 #include <memory>
@@ -24,11 +25,17 @@ class WorkDirLocker {
   WorkDirLock await(double seconds);
   // Leaves a thread blocked on the lock; it takes it once its holder is gone.
   void takeWhenFree();
+  // Whether this process holds the lock of the file now at the name: kAcquired when it does or
+  // has taken it again (the file was replaced, or a close dropped the lock), kHeld with the
+  // holder when another process has it, kUnavailable when no lock can be had there.
+  WorkDirLock check();
 
  private:
   struct Shared;
   void startWaiting();
+  WorkDirLock adopt(int fd, bool writable);
 
+  std::string path_;
   std::shared_ptr<Shared> shared_;
 };
 

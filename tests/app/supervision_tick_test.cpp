@@ -121,5 +121,36 @@ TEST_F(Tick, AsksForThePermissionEverySecondUntilGrantedThenInstallsTheTap) {
   EXPECT_EQ(fake.trustChecks, checks) << "no checks once the tap is in";
 }
 
+// Each tick checks the folder's lock first. Waiting for a wedged holder to go, the helper serves
+// on; once another helper holds the lock (the folder was made anew, say), it ends and leaves
+// that helper's files as they are. Spares of killed helpers go once the lock is its own.
+TEST_F(Tick, EndsLeavingTheFilesAloneOnceAnotherHelperHoldsTheLockAndSweepsSparesWhenItHoldsIt) {
+  for (const char* spare : {".pid.txt.Ab12Cd", ".pid.txt.zz99yy"}) writeFile(dir.file(spare), "");
+  writeFile(dir.file(".pid.txt.keep"), "");
+  start(kFourSegments);
+  process().wedgedHolder = 777;
+  fake.lockAtTick = {WorkDirLock::State::kHeld, 777};
+  fake.advance(1.0);
+  EXPECT_EQ(file("pid.txt"), "4242|1700000001250");
+  EXPECT_TRUE(exists(".pid.txt.Ab12Cd")) << "swept while the lock is not its own";
+  fake.lockAtTick = {WorkDirLock::State::kAcquired, 0};
+  fake.advance(1.0);
+  EXPECT_FALSE(exists(".pid.txt.Ab12Cd") || exists(".pid.txt.zz99yy"));
+  EXPECT_TRUE(exists(".pid.txt.keep"));
+
+  writeFile(dir.file("pid.txt"), "888|1");
+  writeFile(dir.file("stop.txt"), "");
+  fake.lockAtTick = {WorkDirLock::State::kHeld, 888};
+  try {
+    fake.advance(1.0);
+    FAIL() << "the helper did not exit";
+  } catch (const FakeExit& e) {
+    EXPECT_EQ(e.status, 0);
+  }
+  EXPECT_EQ(logMessages().back(), "healthy helper already running (pid 888) \u2014 exiting");
+  EXPECT_EQ(file("pid.txt"), "888|1");
+  EXPECT_TRUE(exists("stop.txt"));
+}
+
 }  // namespace
 }  // namespace nimbra::testing

@@ -34,15 +34,22 @@ class TakeOver : public HelperTest {
   const std::string wedged = "wedged helper pid 777 \u2014 terminating it";
 };
 
-TEST_F(TakeOver, CarriesOnQuietlyWhenItGetsTheLockOrNoneCanBeHadWhateverTheRecordSays) {
+// Without a lock to be had, a fresh record of a live process is yielded to; nothing else is.
+TEST_F(TakeOver, CarriesOnWithTheLockAndWithoutOneYieldsOnlyToAFreshRecordOfALiveProcess) {
   for (const State state : {State::kAcquired, State::kUnavailable}) {
     fake.lock = {state, 0};
-    for (const auto& record : {recordAged(10), recordAged(60000), std::string("garbage")})
+    for (const auto& record : {recordAged(10, 555), recordAged(60000), std::string("garbage")})
       EXPECT_TRUE(decide(record)) << record;
   }
+  EXPECT_FALSE(exists("log.txt"));
+  fake.live = {kHolder};
+  EXPECT_TRUE(decide(recordAged(6000)));
+  EXPECT_FALSE(decide(recordAged(10)));
+  fake.lock = {State::kAcquired, 0};
+  EXPECT_TRUE(decide(recordAged(10)));
+  EXPECT_EQ(logMessages(), std::vector<std::string>{healthy});
   EXPECT_EQ(fake.lockFile, dir.file("helper.lock"));
   EXPECT_TRUE(fake.terminated.empty());
-  EXPECT_FALSE(exists("log.txt"));
 }
 
 TEST_F(TakeOver, YieldsAtOnceToAFreshHolderAndEndsAStaleOneThenTakesTheLockOnceItIsGone) {
@@ -60,8 +67,9 @@ TEST_F(TakeOver, YieldsAtOnceToAFreshHolderAndEndsAStaleOneThenTakesTheLockOnceI
 }
 
 // Records that do not name the holder: it has not written its first heartbeat, or is stopping
-// and removed it, or the record is someone else's. The newcomer waits for the lock 1.5 s.
-TEST_F(TakeOver, WithoutTheHoldersRecordWaitsForTheLockAndYieldsIfItStaysHeld) {
+// and removed it, or the record is someone else's. The newcomer waits for the lock at least
+// 1.5 s, and until the holder has run 2.5 s; a holder still without a record is stuck.
+TEST_F(TakeOver, WithoutTheHoldersRecordWaitsForTheLockAndEndsAHolderThatNeverWritesOne) {
   for (const char* record :
        {"", "garbage", "777|1|2", "777 |1", "888|1", "4242|1", "0|1", "-1|1"}) {
     SCOPED_TRACE(record);
@@ -73,11 +81,13 @@ TEST_F(TakeOver, WithoutTheHoldersRecordWaitsForTheLockAndYieldsIfItStaysHeld) {
     EXPECT_FALSE(exists("log.txt"));
     fake.lock = {State::kHeld, kHolder};  // the lock came free: now it stays held
     fake.lockWaits.clear();
-    EXPECT_FALSE(decide(record));
-    EXPECT_EQ(fake.lockWaits, std::vector<double>(15, 0.1)) << "waits without spinning";
-    EXPECT_EQ(logMessages(), std::vector<std::string>{healthy});
+    fake.startedAt[kHolder] = fake.clock - 0.35;  // started a moment ago
+    EXPECT_TRUE(decide(record));
+    EXPECT_EQ(fake.lockWaits, std::vector<double>(22, 0.1)) << "waits without spinning";
+    EXPECT_EQ(logMessages(), std::vector<std::string>{wedged});
   }
-  EXPECT_TRUE(fake.terminated.empty());
+  EXPECT_EQ(fake.terminated, std::vector<std::int32_t>(8, kHolder));
+  EXPECT_TRUE(fake.lockTakenWhenFree);
 }
 
 // The holder's first record may appear during the wait, and the lock may pass to another.
@@ -91,8 +101,10 @@ TEST_F(TakeOver, DecidesByTheRecordOfWhoeverHoldsTheLockAtTheEndOfTheWait) {
   EXPECT_EQ(logMessages(), (std::vector<std::string>{healthy, wedged}));
 
   fake.lock = {State::kHeld, 0};  // the system does not say who holds it: it is never signalled
-  EXPECT_FALSE(decide("0|1"));
-  EXPECT_TRUE(logged("healthy helper already running (pid 0) \u2014 exiting"));
+  EXPECT_TRUE(decide(recordAged(0)));
+  fake.live = {kHolder};  // but a fresh record of a live process is yielded to
+  EXPECT_FALSE(decide(recordAged(0)));
+  EXPECT_EQ(countLogged(healthy), 2);
   fake.scheduleOnce(0.5, [&] { fake.lock.holder = 999; });
   recordLater(0.8, [&] { return recordAged(9000, 999); });
   EXPECT_TRUE(decide(recordAged(0)));

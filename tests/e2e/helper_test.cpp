@@ -81,6 +81,12 @@ class Helper : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(dir.path())) out.insert(e.path().filename());
     return out;
   }
+  std::set<std::string> spares() const {
+    std::set<std::string> out;
+    for (const auto& n : names())
+      if (n.starts_with(".pid.txt.")) out.insert(n);
+    return out;
+  }
 
   TempDir dir;
 };
@@ -160,10 +166,15 @@ TEST_F(Helper, ServesQuietlyBesideAForeignRecordOrAfterAHelperThatWasKilled) {
   EXPECT_TRUE(otherHelper.running());
   auto killed = launch();
   ASSERT_TRUE(heartbeatOf(*killed));
+  ASSERT_TRUE(eventually([&] { return spares().size() == 1; }, 10s));
+  const auto left = spares();  // its spare heartbeat file
   killed->signal(SIGKILL);
   killed->waitExit(10s);
   auto serving = launch();
   ASSERT_TRUE(serves(*serving));
+  ASSERT_TRUE(heartbeatOf(*serving));
+  EXPECT_TRUE(eventually([&] { return spares() != left && spares().size() <= 1; }, 10s))
+      << "the killed helper's spare is left behind";
   const auto log = file("log.txt");
   EXPECT_EQ(log.find("healthy helper"), log.npos);
   EXPECT_EQ(log.find("wedged helper"), log.npos);
@@ -212,7 +223,49 @@ TEST_F(Helper, AnUpgradeOfTheBinaryLeavesOneHelperAndAStoppedOneIsReplaced) {
   first->signal(SIGCONT);
   EXPECT_EQ(first->waitExit(10s), -SIGTERM);
   EXPECT_TRUE(eventually([&] { return lockHolderOf(lock) == second->pid(); }, 10s));
-  stop(*second);
+  // Stopped with no record of its own at all: a newcomer no longer yields to it for good.
+  second->signal(SIGSTOP);
+  fs::remove(dir.file("pid.txt"));
+  auto third = launch(program);
+  ASSERT_TRUE(heartbeatOf(*third));
+  EXPECT_EQ(
+      countLogged("wedged helper pid " + std::to_string(second->pid()) + " \u2014 terminating it"),
+      1);
+  second->signal(SIGCONT);
+  EXPECT_EQ(second->waitExit(10s), -SIGTERM);
+  stop(*third);
+}
+
+// Whatever is done to the folder's names while a helper serves (the folder made anew, a second
+// name for helper.lock, wheel.cfg made a link to it, whose reading drops the lock), after a
+// tick one helper serves and holds the lock, and the newcomer's or the old one's healthy line
+// names it.
+TEST_F(Helper, AfterAnyChangeToTheFoldersNamesOneHelperServesWithinATick) {
+  const std::string lock = dir.file("helper.lock");
+  for (const int change : {0, 1, 2}) {
+    SCOPED_TRACE(change);
+    auto old = launch();
+    ASSERT_TRUE(heartbeatOf(*old));
+    if (change == 0) {
+      fs::remove_all(dir.path());
+      fs::create_directory(dir.path());
+    } else if (change == 1) {
+      fs::create_hard_link(lock, dir.file("helper.lock.bak"));
+    } else {
+      fs::create_symlink(lock, dir.file("wheel.cfg"));
+      ASSERT_TRUE(eventually([&] { return lockHolderOf(lock) == 0; }, 5s));
+    }
+    auto newcomer = launch();
+    const auto running = [&] { return int(old->running()) + int(newcomer->running()); };
+    ASSERT_TRUE(eventually([&] { return running() == 1; }, 10s));
+    ChildProcess* serving = old->running() ? old.get() : newcomer.get();
+    EXPECT_EQ((serving == old.get() ? newcomer : old)->waitExit(0ms), 0);
+    EXPECT_TRUE(eventually([&] { return lockHolderOf(lock) == serving->pid(); }, 10s));
+    EXPECT_EQ(countLogged(yieldedTo(serving->pid())), 1);
+    stop(*serving);
+    fs::remove_all(dir.path());
+    fs::create_directory(dir.path());
+  }
 }
 
 using Outside = Helper;

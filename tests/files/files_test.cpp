@@ -276,6 +276,27 @@ TEST(RewrittenFile, ReplacesALinkButNeverAFolderTouchesNothingBehindAndSurvivesI
   EXPECT_EQ(readFile(tmp.file("lock.txt/pid.txt")), "3|3000");
 }
 
+// The fault: the spare's write lease was given up only after the swap, so a reader opening the
+// name with O_NONBLOCK now and then met it and got EWOULDBLOCK.
+TEST(RewrittenFile, NeverFailsAnOpenOfTheNameNotEvenANonBlockingOne) {
+  TempDir tmp;
+  RewrittenFile pid(Paths(tmp.path()), "pid.txt");
+  ASSERT_TRUE(pid.write("0|1000"));
+  const pid_t reader = ::fork();  // another process, as a host's reader is
+  if (reader == 0) {
+    for (int i = 0; i < 100000; ++i) {
+      const int fd = ::open(tmp.file("pid.txt").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) ::_exit(1);
+      ::close(fd);
+    }
+    ::_exit(0);
+  }
+  int status = -1;
+  for (int i = 0; ::waitpid(reader, &status, WNOHANG) == 0; ++i)
+    pid.write(std::to_string(i) + "|1000");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "an open failed";
+}
+
 TEST(RewrittenFile, ATerminationSignalTakesTheSpareAlong) {
   TempDir tmp;
   const int code = runInChild([&] {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ class FakePlatform : public Platform {
   std::int32_t processId() override { return pid; }
   double now() override { return clock; }
   void terminate(std::int32_t p) override { terminated.push_back(p); }
+  bool processExists(std::int32_t p) override { return live.count(p) > 0; }
+  double processAge(std::int32_t p) override {
+    return startedAt.count(p) ? clock - startedAt[p] : 1e9;
+  }
   void writeStandardError(const std::string&) override {}
   [[noreturn]] void exitProcess(int status) override { throw FakeExit{status}; }
 
@@ -49,6 +54,7 @@ class FakePlatform : public Platform {
   // Lets the virtual clock run (timers fire) until the holder lets go or `seconds` pass.
   WorkDirLock awaitWorkDirectoryLock(double seconds) override;
   void takeWorkDirectoryLockWhenFree() override { lockTakenWhenFree = true; }
+  WorkDirLock checkWorkDirectoryLock() override { return lockAtTick; }
 
   void setAccessoryActivationPolicy() override {}
   void run() override {}
@@ -101,6 +107,8 @@ class FakePlatform : public Platform {
   Point pointer;                                 // bottom-left origin
   std::optional<Point> eventLocation = Point{};  // top-left; none: events cannot be made
   std::vector<std::int32_t> terminated;
+  std::set<std::int32_t> live;               // processes that exist, besides this one
+  std::map<std::int32_t, double> startedAt;  // virtual times processes started (others: long ago)
 
   // The work-directory lock as the first try finds it, and when its holder lets go.
   WorkDirLock lock{WorkDirLock::State::kAcquired, 0};
@@ -108,6 +116,7 @@ class FakePlatform : public Platform {
   std::string lockFile;
   std::vector<double> lockWaits;  // each wait asked for, in seconds
   bool lockTakenWhenFree = false;
+  WorkDirLock lockAtTick{WorkDirLock::State::kAcquired, 0};  // what each tick's check finds
 
   FakeWindow* window = nullptr;
   bool windowsPaint = false;  // the windows made from now on paint (see FakeWindow::paints)
