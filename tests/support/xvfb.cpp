@@ -76,8 +76,8 @@ Window XProbe::createWindow(int x, int y, int width, int height, std::uint32_t r
   XSetWindowAttributes a{};
   a.background_pixel = rgb;
   a.override_redirect = overrideRedirect;
-  a.event_mask =
-      ButtonPressMask | ButtonReleaseMask | KeyPressMask | KeyReleaseMask | PointerMotionMask;
+  a.event_mask = ButtonPressMask | ButtonReleaseMask | KeyPressMask | KeyReleaseMask |
+                 PointerMotionMask | FocusChangeMask;
   const Window w = XCreateWindow(display_, root(), x, y, unsigned(width), unsigned(height), 0,
                                  CopyFromParent, InputOutput, CopyFromParent,
                                  CWBackPixel | CWOverrideRedirect | CWEventMask, &a);
@@ -107,6 +107,10 @@ void XProbe::pump() {
   while (XPending(display_) > 0) {
     XEvent e;
     XNextEvent(display_, &e);
+    if (e.type == FocusIn || e.type == FocusOut) {  // the mode (NotifyGrab...) as the detail
+      events.push_back({e.type, e.xany.window, unsigned(e.xfocus.mode), 0, 0});
+      continue;
+    }
     if (e.type < KeyPress || e.type > MotionNotify) continue;
     // Key, button and motion events share one layout; a key code sits where the button does.
     const unsigned detail = e.type == MotionNotify ? 0 : e.xbutton.button;

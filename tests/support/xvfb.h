@@ -46,7 +46,7 @@ std::optional<Screenshot> readXwd(const std::string& path);
 struct ProbeEvent {
   int type = 0;  // ButtonPress, KeyPress, MotionNotify...
   Window window = 0;
-  unsigned detail = 0;  // button or key code
+  unsigned detail = 0;  // button or key code; a focus event's mode
   int xRoot = 0, yRoot = 0;
 };
 

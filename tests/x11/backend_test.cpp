@@ -310,15 +310,16 @@ class EventTapTest : public X11Test {
     ASSERT_TRUE(tap);
     tap->addToMainLoop();
   }
-  // A click at (x, y1) and another at (x, y2), back to back.
-  void twoClicks(int x, int y1, int y2) {
-    probe->batch([&](Display* d) {
-      for (int y : {y1, y2}) {
-        XTestFakeMotionEvent(d, -1, x, y, 0);
-        XTestFakeButtonEvent(d, 3, True, 0);
-        XTestFakeButtonEvent(d, 3, False, 0);
-      }
-    });
+  // A click at (x, y1) and another at (x, y2), back to back; the last release `lastUpMs` later,
+  // while the backend goes on.
+  void twoClicks(int x, int y1, int y2, unsigned long lastUpMs) {
+    Display* d = probe->display();
+    for (int y : {y1, y2}) {
+      XTestFakeMotionEvent(d, -1, x, y, 0);
+      XTestFakeButtonEvent(d, 3, True, 0);
+      XTestFakeButtonEvent(d, 3, False, y == y2 ? lastUpMs : 0);
+    }
+    XFlush(d);
   }
 
   Window target = 0;
@@ -328,12 +329,13 @@ class EventTapTest : public X11Test {
 };
 
 // Short clicks handed back reach the window once, and the tap has the next press however soon;
-// disabled or gone, the tap lets the button go.
+// disabled or gone, the tap lets the button go. The fault: pressed again before the first
+// click could go out (the second release 80 ms on), that click was dropped.
 TEST_F(EventTapTest, AClickHandedBackReachesTheWindowOnceAndTheNextPressIsTheTapsAgain) {
   installTap();
   std::vector<std::array<int, 4>> expected;
   for (int x : {150, 155}) {  // two clicks back to back, twice
-    twoClicks(x, 200, 300);
+    twoClicks(x, 200, 300, x == 150 ? 0 : 80);
     for (int y : {200, 300}) {
       expected.insert(expected.end(), {{ButtonPress, 3, x, y}, {ButtonRelease, 3, x, y}});
     }
@@ -421,7 +423,9 @@ class HotKeysTest : public X11Test {
   int fired = 0;
 };
 
-// The application sees every key but the hot key's go down and up, whatever order they go up.
+// The hot key's press and release never reach the focused window, whatever goes up first: the
+// grab takes the keyboard until W is up, and the window learns the modifiers anew from the
+// focus events around it. The keyboard is the window's again at once.
 TEST_F(HotKeysTest, TheFocusedWindowSeesNoHalfOfTheHotKeyWhateverComesUpFirst) {
   for (auto order : {std::array{XK_w, XK_Alt_L, XK_Super_L},
                      {XK_Alt_L, XK_w, XK_Super_L},
@@ -429,20 +433,15 @@ TEST_F(HotKeysTest, TheFocusedWindowSeesNoHalfOfTheHotKeyWhateverComesUpFirst) {
     probe->clearEvents();
     for (KeySym s : {XK_Super_L, XK_Alt_L, XK_w}) probe->keyDown(s);
     ASSERT_TRUE(waitFor([&] { return fired == 1; }));
-    probe->chord({XK_a});  // typed while the hot key is down
+    for (KeySym s : order) probe->keyUp(s);
+    probe->chord({XK_a});
     ASSERT_TRUE(waitFor([&] { return probe->keys(KeyRelease, XK_a) == 1; }));
-    for (KeySym s : order) {
-      probe->keyUp(s);
-      if (s == XK_w) continue;
-      ASSERT_TRUE(waitFor([&] { return probe->keys(KeyRelease, s) == 1; }));
-    }
     settle();
     EXPECT_EQ(std::exchange(fired, 0), 1);
     EXPECT_EQ(probe->keys(KeyPress, XK_w) + probe->keys(KeyRelease, XK_w), 0);
-    for (KeySym s : {XK_Alt_L, XK_Super_L, XK_a}) EXPECT_EQ(probe->keys(KeyPress, s), 1) << s;
+    EXPECT_EQ(probe->count(FocusOut, 0, NotifyGrab), 1);
+    EXPECT_EQ(probe->count(FocusIn, 0, NotifyUngrab), 1);
   }
-  probe->chord({XK_w});  // the keyboard is the application's again
-  ASSERT_TRUE(waitFor([&] { return probe->keys(KeyRelease, XK_w) == 1; }));
 }
 
 // Counts the presses of W that reach the backend's connection, repeats included.

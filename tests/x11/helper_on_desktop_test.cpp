@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
+#include <signal.h>
 
 #include "support/child_process.h"
 #include "support/helper_fixture.h"
@@ -143,6 +144,45 @@ TEST_F(HelperOnDesktop, EscapeClosesOnlyTheHotKeyWheelAndOtherwiseReachesTheAppl
     ASSERT_TRUE(waitFor([&] { return !grabbedElsewhere(probe->code(XK_Escape), 0); }))
         << "not given back with the close";
   }
+}
+
+// The fault: the hot key froze the keyboard until the helper let it go; stopped, the helper
+// froze every client's keyboard.
+TEST_F(HelperOnDesktop, AStoppedHelperFreezesNoKeyboardAndTheHotKeyActsOnceItRuns) {
+  launch();
+  helper->signal(SIGSTOP);
+  probe->moveTo(640, 400);
+  probe->chord({XK_Super_L, XK_Alt_L, XK_w});
+  probe->chord({XK_a});
+  const bool typed = waitFor([&] { return probe->keys(KeyRelease, XK_a) == 1; });
+  helper->signal(SIGCONT);
+  EXPECT_TRUE(typed) << "the keyboard waits for the helper";
+  EXPECT_TRUE(waitLogged("wheel opened by hotkey at 640,400")) << log();
+}
+
+// Keys a keyboard reports in one frame (XTest sends them back to back), or 2 ms apart, W up
+// first or last: each chord opens or closes the wheel, and W never reaches the window. The
+// fault: every other chord was lost, and the window got W's release.
+TEST_F(HelperOnDesktop, EveryHotKeyActsHoweverSoonItsKeysComeUpAndWNeverReachesTheWindow) {
+  launch();
+  probe->moveTo(640, 400);
+  const unsigned super = probe->code(XK_Super_L), alt = probe->code(XK_Alt_L),
+                 w = probe->code(XK_w);
+  int chords = 0;
+  for (const bool wFirst : {true, false}) {
+    for (const unsigned long gapMs : {0ul, 2ul}) {
+      for (int i = 0; i < 8; ++i, ++chords) {
+        probe->batch([&](Display* d) {
+          for (unsigned k : {super, alt, w}) XTestFakeKeyEvent(d, k, True, gapMs);
+          for (unsigned k : wFirst ? std::array{w, alt, super} : std::array{super, alt, w})
+            XTestFakeKeyEvent(d, k, False, gapMs);
+        });
+      }
+      ASSERT_TRUE(waitLogged("wheel closed without a pick", chords / 2)) << wFirst << gapMs;
+    }
+  }
+  EXPECT_EQ(countMessages(log(), "wheel opened by hotkey at 640,400"), chords / 2);
+  EXPECT_EQ(probe->keys(KeyPress, XK_w) + probe->keys(KeyRelease, XK_w), 0);
 }
 
 TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReachesTheWindow) {

@@ -20,6 +20,15 @@ unsigned buttonOf(TapEventType type) {
 
 }  // namespace
 
+X11ClickInjector::X11ClickInjector(X11Connection& connection, X11ButtonGrab& grab)
+    : connection_(connection), grab_(grab) {
+  connection_.addHandler(this);
+}
+
+X11ClickInjector::~X11ClickInjector() {
+  connection_.removeHandler(this);
+}
+
 void X11ClickInjector::post(const MouseEvent& event) {
   if (!connection_.alive() || !connection_.extensions().xtest) return;
   Display* d = connection_.display();
@@ -34,9 +43,9 @@ void X11ClickInjector::post(const MouseEvent& event) {
     case TapEventType::kRightMouseUp: {
       // A release without its press has nothing to let go of.
       if (!pendingPress_ || pendingPress_->button != buttonOf(event.type)) return;
-      const Click click = *pendingPress_;
+      waiting_.push_back(*pendingPress_);
       pendingPress_.reset();
-      send(click);
+      flush();
       return;
     }
     case TapEventType::kMouseMoved:
@@ -50,20 +59,39 @@ void X11ClickInjector::post(const MouseEvent& event) {
   }
 }
 
-void X11ClickInjector::send(const Click& c) {
-  Display* d = connection_.display();
-  XGrabServer(d);
+void X11ClickInjector::flush() {
+  if (waiting_.empty() || !connection_.alive()) return;
+  // A button down means a press came in since: the click waits for it to come up, as the
+  // server would take no press of a button that is down already.
   const unsigned mask = connection_.queryPointer().value_or(PointerState{}).mask;
-  // The button down again means a new press came in first: that press is the user's now.
-  if (!(mask & (Button1Mask << (c.button - 1))) && connection_.alive()) {
-    if (c.button == Button3) grab_.suspend();
+  for (const Click& c : waiting_) {
+    if (mask & (Button1Mask << (c.button - 1))) return;
+  }
+  if (!connection_.alive()) return;
+  Display* d = connection_.display();
+  grab_.suspend();
+  for (const Click& c : waiting_) {
     XTestFakeMotionEvent(d, connection_.screen(), c.x, c.y, CurrentTime);
     XTestFakeButtonEvent(d, c.button, True, CurrentTime);
     XTestFakeButtonEvent(d, c.button, False, CurrentTime);
-    if (c.button == Button3) grab_.resume();
   }
-  XUngrabServer(d);
+  grab_.resume();
   XFlush(d);
+  waiting_.clear();
+}
+
+void X11ClickInjector::handleEvent(XEvent& event) {
+  released_ |= event.type == ButtonRelease && event.xbutton.window == connection_.root();
+}
+
+void X11ClickInjector::afterEvents() {
+  if (!released_) return;
+  released_ = false;
+  flush();
+}
+
+void X11ClickInjector::overlayShown(bool shown) {
+  if (shown) waiting_.clear();
 }
 
 }  // namespace nimbra

@@ -48,7 +48,6 @@ X11HotKeys::X11HotKeys(X11Connection& connection) : connection_(connection) {
 X11HotKeys::~X11HotKeys() {
   connection_.removeHandler(this);
   for (const auto& [ref, r] : registrations_) ungrab(r);
-  if (grabbing_) letGo();
 }
 
 int X11HotKeys::grab(Registration& r, const X11Keymap& keymap) {
@@ -64,7 +63,7 @@ int X11HotKeys::grab(Registration& r, const X11Keymap& keymap) {
   X11ErrorTrap trap(d);
   for (KeyCode key : keys) {
     for (unsigned m : lockVariants(mods, bits_.numLock)) {
-      XGrabKey(d, key, m, connection_.root(), False, GrabModeAsync, GrabModeSync);
+      XGrabKey(d, key, m, connection_.root(), False, GrabModeAsync, GrabModeAsync);
     }
   }
   int status = trap.finish();
@@ -140,65 +139,26 @@ const X11HotKeys::Registration* X11HotKeys::match(const XKeyEvent& key) const {
   return nullptr;
 }
 
-void X11HotKeys::step() {
-  XAllowEvents(connection_.display(), SyncKeyboard, CurrentTime);
-  XFlush(connection_.display());
-}
-
-void X11HotKeys::letGo() {
-  grabbing_ = false;
-  held_.clear();
-  if (!connection_.alive()) return;
-  XUngrabKeyboard(connection_.display(), CurrentTime);
-  XFlush(connection_.display());
-}
-
-void X11HotKeys::handBack() {
-  Display* d = connection_.display();
-  XAllowEvents(d, ReplayKeyboard, CurrentTime);
-  if (held_.empty()) {
-    grabbing_ = false;
-    XFlush(d);
-    return;
-  }
-  // The keys still held owe us their releases: take the keyboard back at once, frozen again.
-  const int status =
-      XGrabKeyboard(d, connection_.root(), False, GrabModeAsync, GrabModeSync, CurrentTime);
-  if (status != GrabSuccess || !connection_.alive()) {
-    grabbing_ = false;
-    held_.clear();
-    return;
-  }
-  step();
-}
-
 void X11HotKeys::handleEvent(XEvent& event) {
+  // Keys come here only while one of our grabs holds the keyboard: from a hot key's press
+  // until that key is up again.
   if ((event.type != KeyPress && event.type != KeyRelease) ||
       event.xkey.window != connection_.root()) {
     return;
   }
   const XKeyEvent& key = event.xkey;
   const KeyCode code = static_cast<KeyCode>(key.keycode);
-  if (!grabbing_) {
-    // Only the activation of one of our grabs brings a key here with the keyboard free.
-    if (event.type != KeyPress) return;
-    grabbing_ = true;
-    held_.clear();
-  }
   if (event.type == KeyRelease) {
-    if (!contains(held_, code)) return handBack();
     std::erase(held_, code);
-    if (held_.empty()) return letGo();
-    return step();
+    return;
   }
-  if (contains(held_, code)) return step();  // the server repeating a held hot key
+  if (contains(held_, code)) return;  // the server repeating a held hot key
   const Registration* r = match(key);
-  if (!r) return handBack();
+  if (!r) return;
   held_.push_back(code);
   const HotKeyId id = r->id;
   // The handler may add or remove registrations; `r` is not used after it.
   if (handler_) handler_(HotKeyEvent{id});
-  if (connection_.alive() && grabbing_) step();
 }
 
 }  // namespace nimbra

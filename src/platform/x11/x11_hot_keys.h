@@ -5,11 +5,13 @@
 // when no group types it; the grabs follow every layout change. Each combination is grabbed
 // also with CapsLock, NumLock and both, so a lit lock key does not disable it.
 //
-// A hot key's press and its release are both the helper's: the grab holds the keyboard,
-// frozen between events, until the key comes up. Whatever else is typed meanwhile (a modifier
-// let go first, another key) is handed back to the focused application, which so sees every
-// key it saw pressed come up, and never a release of the hot key. The presses the server
-// repeats while the key is held fire nothing.
+// The grabs are asynchronous, as hot-key daemons' are: the server takes the keyboard for the
+// helper from the hot key's press until that key comes up, and never waits for the helper, so
+// a stuck helper freezes nobody's keyboard. The focused application sees neither the hot key's
+// press nor its release; what else goes up or is typed meanwhile comes to the helper too, and
+// the application learns the modifiers' state anew from the focus events around the grab
+// (FocusOut and FocusIn, modes NotifyGrab and NotifyUngrab). The presses the server repeats
+// while the key is held fire nothing.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -61,18 +63,12 @@ class X11HotKeys : private X11EventHandler {
   int grab(Registration& r, const X11Keymap& keymap);
   void ungrab(const Registration& r);
   const Registration* match(const XKeyEvent& key) const;
-  // Hands the event the keyboard is frozen on to the focused application and takes the
-  // keyboard back for the keys still held.
-  void handBack();
-  void step();   // lets the next keyboard event come
-  void letGo();  // gives the keyboard back for good
 
   X11Connection& connection_;
   HotKeyHandlerFn handler_;
   std::map<HotKeyRef, Registration> registrations_;
   HotKeyRef nextRef_ = 1;
   ModifierBits bits_;
-  bool grabbing_ = false;      // the keyboard is ours, since a hot key's press
   std::vector<KeyCode> held_;  // hot keys pressed whose release is still to come
 };
 
