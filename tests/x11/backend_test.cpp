@@ -298,7 +298,9 @@ class EventTapTest : public X11Test {
     tap = platform->createEventTap([this, clickBack](const TapEvent& e) {
       rec.push_back(e);
       if (e.type == kRightMouseDown) down = e.location;
-      if (e.type == kRightMouseUp && clickBack) {
+      // As after a hold that opened nothing (an empty wheel), the second press may give none.
+      if (e.type == kRightMouseUp && clickBack &&
+          (handBackSecond || rec.count(kRightMouseUp) % 2)) {
         platform->deferToMain([this, at = down] {
           auto source = platform->createEventSource();
           for (auto type : {kRightMouseDown, kRightMouseUp})
@@ -323,6 +325,7 @@ class EventTapTest : public X11Test {
   }
 
   Window target = 0;
+  bool handBackSecond = true;
   Taps rec;
   std::unique_ptr<EventTap> tap;
   Point down;
@@ -334,17 +337,19 @@ class EventTapTest : public X11Test {
 TEST_F(EventTapTest, AClickHandedBackReachesTheWindowOnceAndTheNextPressIsTheTapsAgain) {
   installTap();
   std::vector<std::array<int, 4>> expected;
-  for (int x : {150, 155}) {  // two clicks back to back, twice
+  for (int x : {150, 155, 160}) {  // two clicks back to back, the second released at once or not
+    handBackSecond = x != 160;
     twoClicks(x, 200, 300, x == 150 ? 0 : 80);
     for (int y : {200, 300}) {
-      expected.insert(expected.end(), {{ButtonPress, 3, x, y}, {ButtonRelease, 3, x, y}});
+      if (y == 200 || handBackSecond)
+        expected.insert(expected.end(), {{ButtonPress, 3, x, y}, {ButtonRelease, 3, x, y}});
     }
     ASSERT_TRUE(waitFor([&] { return buttons() >= int(expected.size()); })) << x;
     settle();
   }
   EXPECT_EQ(clicks(), expected);
-  EXPECT_EQ(buttons(target), 8);
-  EXPECT_EQ(rec.count(kRightMouseDown), 4);
+  EXPECT_EQ(buttons(target), 10);
+  EXPECT_EQ(rec.count(kRightMouseDown), 6);
   for (bool destroy : {false, true}) {
     destroy ? tap.reset() : tap->enable(false);
     settle();
