@@ -327,12 +327,13 @@ class EventTapTest : public X11Test {
   Point down;
 };
 
-// Short clicks handed back reach the window once, and the tap has the next press however soon;
-// disabled or gone, the tap lets the button go.
+// Short clicks handed back reach the window once, and the tap has the next press however soon,
+// also with NumLock and then CapsLock lit; disabled or gone, the tap lets the button go.
 TEST_F(EventTapTest, AClickHandedBackReachesTheWindowOnceAndTheNextPressIsTheTapsAgain) {
   installTap();
   std::vector<std::array<int, 4>> expected;
-  for (int x : {150, 155}) {  // two clicks back to back, twice
+  for (int x : {150, 155, 160}) {  // two clicks back to back, three times
+    if (x > 150) probe->chord({KeySym(x == 155 ? XK_Num_Lock : XK_Caps_Lock)});  // lit from then on
     twoClicks(x, 200, 300);
     for (int y : {200, 300}) {
       expected.insert(expected.end(), {{ButtonPress, 3, x, y}, {ButtonRelease, 3, x, y}});
@@ -341,8 +342,8 @@ TEST_F(EventTapTest, AClickHandedBackReachesTheWindowOnceAndTheNextPressIsTheTap
     settle();
   }
   EXPECT_EQ(clicks(), expected);
-  EXPECT_EQ(buttons(target), 8);
-  EXPECT_EQ(rec.count(kRightMouseDown), 4);
+  EXPECT_EQ(buttons(target), 12);
+  EXPECT_EQ(rec.count(kRightMouseDown), 6);
   for (bool destroy : {false, true}) {
     destroy ? tap.reset() : tap->enable(false);
     settle();
@@ -467,15 +468,24 @@ TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   ASSERT_TRUE(waitFor([&] { return fired == 2; }));
 }
 
-TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiers) {
+// Super+Alt+Q, held by another client without locks, is refused, and no variant of it stays ours.
+TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiersNorAChordHeldElsewhere) {
+  const unsigned q = probe->code(XK_q);
+  XGrabKey(probe->display(), q, Mod4Mask | Mod1Mask, probe->root(), False, GrabModeAsync,
+           GrabModeAsync);
+  probe->sync();
+  EXPECT_EQ(platform->registerHotKey(12, kModCommand | kModOption, HotKeyId{1, 2}).status,
+            BadAccess);
+  for (unsigned lock : {LockMask, Mod2Mask})
+    EXPECT_FALSE(grabbedElsewhere(q, Mod4Mask | Mod1Mask | lock));
   for (KeySym lock : {XK_Caps_Lock, XK_Num_Lock, XK_Caps_Lock}) {  // Caps, both, Num
     probe->chord({lock});
     const int before = fired;
     chord(probe->code(XK_w));
     ASSERT_TRUE(waitFor([&] { return fired == before + 1; })) << lock;
   }
+  chord(q);  // NumLock lit: the focused window's
   probe->chord({XK_Num_Lock});
-  chord(probe->code(XK_q));
   probe->chord({XK_Alt_L, XK_w});
   probe->chord({XK_Shift_L, XK_Super_L, XK_Alt_L, XK_w});
   settle();

@@ -3,6 +3,7 @@
 // and Cut on its arc.
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
 #include <X11/keysym.h>
 
 #include "support/child_process.h"
@@ -145,7 +146,10 @@ TEST_F(HelperOnDesktop, EscapeClosesOnlyTheHotKeyWheelAndOtherwiseReachesTheAppl
   }
 }
 
-TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReachesTheWindow) {
+// The wheel, opened by hold and by the hot key, is never managed: no frame, no focus, no place in
+// the client list.
+TEST_F(HelperOnDesktop,
+       UnderOpenboxTheWheelIsNeverManagedAltRightDragResizesAndARightClickReachesTheWindow) {
   launch();
   // Mapped before openbox starts, which then manages it.
   const Window app = probe->createWindow(300, 200, 200, 150, 0x806040, false);
@@ -161,6 +165,28 @@ TEST_F(HelperOnDesktop, UnderOpenboxAltRightDragResizesAndAPlainRightClickReache
     return y > 200;
   })) << openbox.stderrText();
   XLowerWindow(d, desk);  // the frame above the desk, as on a desktop
+  probe->focus(app);
+  auto unmanaged = [&] {
+    Atom type = 0;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* list = nullptr;
+    XGetWindowProperty(d, probe->root(), XInternAtom(d, "_NET_CLIENT_LIST", False), 0, 8, False,
+                       XA_WINDOW, &type, &format, &n, &after, &list);
+    const bool alone = n == 1 && *reinterpret_cast<long*>(list) == long(app);
+    XFree(list);
+    Window focus = 0;
+    XGetInputFocus(d, &focus, &format);
+    return alone && focus == app;
+  };
+  for (bool hotKey : {false, true}) {  // by hold, then by the hot key
+    hotKey ? hotKeyAt(900, 500) : (probe->moveTo(900, 500), probe->press(Button3));
+    ASSERT_TRUE(waitLogged("wheel shown at 900,500", 1 + hotKey)) << log();
+    ASSERT_TRUE(waitFor([&] { return pixel(900, 440) != kDesk; }));  // the upper segment
+    EXPECT_TRUE(unmanaged()) << hotKey;
+    hotKey ? probe->chord({XK_Escape}) : probe->release(Button3);
+    ASSERT_TRUE(waitFor([&] { return pixel(900, 440) == kDesk; }));
+  }
   XTranslateCoordinates(d, app, probe->root(), 180, 130, &x, &y, &child);  // near a corner
   bool resized = false;  // openbox drags in its own time: again until the window grows
   for (auto end = std::chrono::steady_clock::now() + 30s;
