@@ -134,10 +134,11 @@ TEST_F(HelperOnDesktop, UnderOpenboxTheWheelIsNeverManagedAndAShortClickReachesA
   Display* d = probe->display();
   Window child = 0;
   int x = 0, y = 0;
-  // Framed and placed: the frame sits at the window's old place, the window under its title.
+  // Framed, placed and shown: the frame sits at the window's old place, the window under its title.
   ASSERT_TRUE(waitFor([&] {
+    XWindowAttributes a{};
     XTranslateCoordinates(d, app, probe->root(), 0, 0, &x, &y, &child);
-    return y > 200;
+    return y > 200 && XGetWindowAttributes(d, app, &a) && a.map_state == IsViewable;
   })) << openbox.stderrText();
   XLowerWindow(d, desk);  // the frame above the desk, as on a desktop
   probe->focus(app);
@@ -153,7 +154,7 @@ TEST_F(HelperOnDesktop, UnderOpenboxTheWheelIsNeverManagedAndAShortClickReachesA
     XGetInputFocus(d, &focus, &format);
     return n == 1 && focus == app;
   };
-  ASSERT_TRUE(waitFor(unmanaged)) << "openbox has not settled";
+  ASSERT_TRUE(waitFor(unmanaged)) << "before any opening";
   for (bool hotKey : {false, true}) {  // by hold, then by the hot key
     hotKey ? hotKeyAt(900, 500) : (probe->moveTo(900, 500), probe->press(Button3));
     ASSERT_TRUE(waitLogged("wheel shown at 900,500", 1 + hotKey)) << log();
