@@ -103,8 +103,7 @@ TEST_F(HostTest, StopTerminatesAWedgedHelperAfterTheTimeout) {
 TEST_F(HostTest, MissedWritesAreCountedANewWheelIsSeenAndASecondStartJoinsTheHelper) {
   host::Helper helper = start();
   const pid_t serving = heartbeatPid();
-  // A home path: only the exact "~open" is an opening.
-  for (int i = 0; i < 50; ++i) writeCmd("~/bin/tool " + std::to_string(i));
+  for (int i = 0; i < 50; ++i) writeCmd("~/bin/tool " + std::to_string(i));  // not "~open"
   std::optional<host::Event> event = helper.next_event(10s);
   ASSERT_TRUE(event);
   EXPECT_EQ(event->kind, host::Event::Kind::pick);
