@@ -169,4 +169,13 @@ M = [
 ('H04','host/src/helper.cpp',[('    ::kill(pid, SIGCONT);\n','')],'host','a stopped helper is never woken to die: stop hangs until SIGKILL'),
 ('H05','host/src/work_dir.cpp',[('    if (seconds(st.st_mtim) > seconds(old)) return;','    return;')],'host','a wheel rewritten within the same clock tick keeps its time: the helper never reloads it'),
 ('H06','host/src/wheel_cfg.cpp',[('    if (n == 0 || i + n > s.size()) return false;','    if (n == 0) return false;')],'host','a name cut inside a UTF-8 sequence is written: the helper reads the whole file as empty'),
+# --- behaviours no test guarded before (under a window manager, locks lit, home paths, no
+# RENAME_EXCHANGE, a refused hot key) ---------------------------------------------------------
+('XW07','src/platform/x11/x11_window.cpp',[('  input.override_redirect = True;','  input.override_redirect = False;')],'x11','the hot-key wheel\'s input window is managed: openbox lists and focuses it'),
+('XW08','src/platform/x11/x11_window.cpp',[('  attributes.override_redirect = True;','  attributes.override_redirect = False;')],'x11','the overlay is managed: openbox keeps it under the other windows'),
+('XB04','src/platform/x11/x11_button_grab.cpp',[('  modifiers_ = lockVariants(0, X11Keymap(connection_.display()).modifierBits().numLock);','  modifiers_ = lockVariants(0, 0);')],'x11','right button left to applications while NumLock is lit'),
+('XH07','src/platform/x11/x11_hot_keys.cpp',[('    ungrab(r);\n    r.keys.clear();','    r.keys.clear();')],'x11','a refused hot key keeps the lock variants it could grab'),
+('R07','src/files/rewritten_file.cpp',[('    if (errno == EINVAL || errno == ENOSYS) swapping_ = false;  // no exchange on this system\n','')],'files','where RENAME_EXCHANGE is refused the heartbeat is never written again'),
+('H20','host/src/cmd_watch.cpp',[('event.command == "~open" ?','event.command.starts_with("~") ?')],'host','a pick of a home path (~/bin/tool) is reported as an opening'),
+('H21','host/python/nimbra_host.py',[('        return self.command == "~open"','        return self.command.startswith("~")')],'host','the Python module takes a pick of a home path for an opening'),
 ]

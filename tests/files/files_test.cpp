@@ -2,10 +2,14 @@
 // heartbeat, against a real file system.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -246,6 +250,30 @@ TEST(RewrittenFile, TakesTurnsBetweenTwoFilesReadableByAllSparingOneOpenAndLeave
   ::umask(old);
   EXPECT_EQ(inodes.size(), 2u) << "a new file per write";
   EXPECT_EQ(namesIn(tmp.path()), Names{"pid.txt"});
+}
+
+// Where renameat2 refuses RENAME_EXCHANGE with EINVAL (NFS, FUSE without it, FAT before Linux
+// 6.0), every write still reaches the name.
+TEST(RewrittenFile, WritesEveryTimeWhereTheFileSystemCannotSwapTwoNames) {
+  TempDir tmp;
+  EXPECT_EQ(runInChild([&] {
+              sock_filter refuse[] = {
+                  BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                  BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 3),
+                  BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),
+                  BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, RENAME_EXCHANGE, 0, 1),
+                  BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+                  BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+              const sock_fprog program{std::size(refuse), refuse};
+              ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+              if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) return 2;
+              RewrittenFile pid(Paths(tmp.path()), "pid.txt");
+              for (const char* text : {"1|1000", "2|2000", "3|3000"})
+                if (!pid.write(text) || readFile(tmp.file("pid.txt")) != text) return 1;
+              return 0;
+            }),
+            0)
+      << "2: the refusal could not be set up";
 }
 
 TEST(RewrittenFile, ReplacesALinkButNeverAFolderTouchesNothingBehindAndSurvivesItsFolderMadeAgain) {

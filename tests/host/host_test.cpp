@@ -103,11 +103,11 @@ TEST_F(HostTest, StopTerminatesAWedgedHelperAfterTheTimeout) {
 TEST_F(HostTest, MissedWritesAreCountedANewWheelIsSeenAndASecondStartJoinsTheHelper) {
   host::Helper helper = start();
   const pid_t serving = heartbeatPid();
-  for (int i = 0; i < 50; ++i) writeCmd("burst " + std::to_string(i));
+  for (int i = 0; i < 50; ++i) writeCmd("~/bin/tool " + std::to_string(i));  // not "~open"
   std::optional<host::Event> event = helper.next_event(10s);
   ASSERT_TRUE(event);
   EXPECT_EQ(event->kind, host::Event::Kind::pick);
-  EXPECT_EQ(event->command, "burst 49");
+  EXPECT_EQ(event->command, "~/bin/tool 49");
   EXPECT_EQ(event->missed, 49);
   writeCmd("~open");
   event = helper.next_event(10s);

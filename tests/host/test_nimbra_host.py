@@ -123,9 +123,10 @@ class HostTest(unittest.TestCase):
     def test_without_inotify_writes_are_polled_and_stop_kills_a_wedged_helper(self):
         with mock.patch.object(nh, "_inotify", lambda directory: None):
             helper = self.start()
-        for content in ("~open", "copy"):
+        for content in ("~open", "~/bin/tool"):  # only the exact "~open" is an opening
             self.write_cmd_like_the_helper(content)
-            self.assertEqual(helper.next_event(10), nh.Event(content))
+            event = helper.next_event(10)
+            self.assertEqual((event, event.is_open), (nh.Event(content), content == "~open"))
         pid = self.heartbeat_pid()
         # The heartbeat's spare file, there from the second beat on, goes only on a SIGTERM.
         spare_left = lambda: any(n.startswith(".pid.txt.") for n in os.listdir(self.dir))

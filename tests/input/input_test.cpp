@@ -122,13 +122,6 @@ TEST_F(MouseTrigger, APressSpentOnAHotKeyOpeningIsNeverClickedLater) {
   EXPECT_TRUE(fake.posted.empty());
 }
 
-TEST_F(MouseTrigger, AShortClickIsHandedBackOnceEvenIfARightPressLaterClosesAHotKeyWheel) {
-  click(kPress);
-  hotKey();
-  click({10, 10});
-  EXPECT_EQ(fake.posted.size(), 2u) << "one press and one release, at the first click only";
-}
-
 TEST_F(MouseTrigger, APressClosesAHotKeyWheelAndTheHotKeyAMouseWheelAndNoClickGetsThrough) {
   hotKey();
   EXPECT_EQ(press(kPress), TapVerdict::kSwallow);

@@ -331,15 +331,17 @@ class EventTapTest : public X11Test {
   Point down;
 };
 
-// Short clicks handed back reach the window once, and the tap has the next press however soon;
-// disabled or gone, the tap lets the button go. The fault: pressed again before the first
-// click could go out (the second release 80 ms on), that click was dropped.
+// Short clicks handed back reach the window once, and the tap has the next press however soon,
+// with NumLock, both locks and CapsLock lit as well; disabled or gone, the tap lets the button go.
+// The fault: pressed again before the first click could go out (the second release 80 ms on),
+// that click was dropped.
 TEST_F(EventTapTest, AClickHandedBackReachesTheWindowOnceAndTheNextPressIsTheTapsAgain) {
   installTap();
   std::vector<std::array<int, 4>> expected;
-  for (int x : {150, 155, 160}) {  // two clicks back to back, the second released at once or not
-    handBackSecond = x != 160;
-    twoClicks(x, 200, 300, x == 150 ? 0 : 80);
+  for (int x : {150, 155, 160, 165}) {  // two clicks back to back, four times
+    if (x > 150) probe->chord({KeySym(x == 160 ? XK_Caps_Lock : XK_Num_Lock)});
+    handBackSecond = x != 160;  // the second released at once, or after a hold that gave none
+    twoClicks(x, 200, 300, x == 155 || x == 160 ? 80 : 0);
     for (int y : {200, 300}) {
       if (y == 200 || handBackSecond)
         expected.insert(expected.end(), {{ButtonPress, 3, x, y}, {ButtonRelease, 3, x, y}});
@@ -348,8 +350,8 @@ TEST_F(EventTapTest, AClickHandedBackReachesTheWindowOnceAndTheNextPressIsTheTap
     settle();
   }
   EXPECT_EQ(clicks(), expected);
-  EXPECT_EQ(buttons(target), 10);
-  EXPECT_EQ(rec.count(kRightMouseDown), 6);
+  EXPECT_EQ(buttons(target), 14);
+  EXPECT_EQ(rec.count(kRightMouseDown), 8);
   for (bool destroy : {false, true}) {
     destroy ? tap.reset() : tap->enable(false);
     settle();
@@ -379,10 +381,6 @@ TEST_F(EventTapTest, RightPressesWithAModifierHeldAreLeftToTheWindowManagerAndAp
   }
   settle();
   EXPECT_TRUE(rec.empty());
-  probe->chord({XK_Caps_Lock});  // with CapsLock lit the press is still the wheel's
-  probe->click(Button3, 220, 230);
-  ASSERT_TRUE(waitFor([&] { return rec.count(kRightMouseUp) == 1; }));
-  probe->chord({XK_Caps_Lock});
 }
 
 TEST_F(EventTapTest, PlainMovesReachTheTapOnlyWhileTheOverlayShows) {
@@ -471,15 +469,22 @@ TEST_F(HotKeysTest, HoldingTheChordDownFiresOnceNotOnEveryAutoRepeat) {
   ASSERT_TRUE(waitFor([&] { return fired == 2; }));
 }
 
-TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiers) {
+// Super+Alt+Q, held by another client without locks, is refused, and no variant of it stays ours.
+TEST_F(HotKeysTest, FiresWhateverLocksAreOnButNotForOtherKeysOrModifiersNorAChordHeldElsewhere) {
+  const unsigned q = probe->code(XK_q);
+  XGrabKey(probe->display(), q, Mod4Mask | Mod1Mask, probe->root(), False, GrabModeAsync,
+           GrabModeAsync);
+  probe->sync();
+  EXPECT_EQ(platform->registerHotKey(12, kModCommand | kModOption, HotKeyId{1, 2}).status,
+            BadAccess);
   for (KeySym lock : {XK_Caps_Lock, XK_Num_Lock, XK_Caps_Lock}) {  // Caps, both, Num
     probe->chord({lock});
     const int before = fired;
     chord(probe->code(XK_w));
     ASSERT_TRUE(waitFor([&] { return fired == before + 1; })) << lock;
   }
+  chord(q);  // NumLock lit: the focused window's
   probe->chord({XK_Num_Lock});
-  chord(probe->code(XK_q));
   probe->chord({XK_Alt_L, XK_w});
   probe->chord({XK_Shift_L, XK_Super_L, XK_Alt_L, XK_w});
   settle();
