@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
+#include <linux/uinput.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -40,25 +41,29 @@ std::unique_ptr<EvdevMouse> EvdevMouse::open(const std::string& devnode) {
     return nullptr;
   }
   // The twin keeps the name, ids and capabilities (compositors match settings on them) but
-  // carries our mark in its physical path.
-  const std::string phys = libevdev_get_phys(dev) ? libevdev_get_phys(dev) : "";
-  libevdev_set_phys(dev, (std::string(kMirrorPhys) + "/" + phys).c_str());
+  // carries our mark in its physical path, set on our own uinput descriptor: libevdev passes
+  // on no physical path.
+  const int uinput = ::open("/dev/uinput", O_RDWR | O_CLOEXEC);
+  const std::string phys =
+      std::string(kMirrorPhys) + "/" + (libevdev_get_phys(dev) ? libevdev_get_phys(dev) : "");
   libevdev_uinput* mirror = nullptr;
-  const int made = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &mirror);
-  libevdev_set_phys(dev, phys.c_str());
-  if (made < 0) {
+  if (uinput < 0 || ::ioctl(uinput, UI_SET_PHYS, phys.c_str()) != 0 ||
+      libevdev_uinput_create_from_device(dev, uinput, &mirror) < 0) {
+    if (uinput >= 0) ::close(uinput);
     libevdev_free(dev);
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<EvdevMouse>(new EvdevMouse(fd, dev, mirror, devnode));
+  return std::unique_ptr<EvdevMouse>(new EvdevMouse(fd, dev, mirror, uinput, devnode));
 }
 
-EvdevMouse::EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, std::string devnode)
-    : fd_(fd), dev_(dev), mirror_(mirror), devnode_(std::move(devnode)) {}
+EvdevMouse::EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, int uinput,
+                       std::string devnode)
+    : fd_(fd), dev_(dev), mirror_(mirror), uinput_(uinput), devnode_(std::move(devnode)) {}
 
 EvdevMouse::~EvdevMouse() {
   libevdev_uinput_destroy(mirror_);
+  ::close(uinput_);
   libevdev_free(dev_);
   ::close(fd_);  // lets the grab go
 }

@@ -39,12 +39,13 @@ class EvdevMouse {
   void emit(const std::vector<input_event>& frame);
 
  private:
-  EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, std::string devnode);
+  EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, int uinput, std::string devnode);
   bool anyButtonDown() const;
 
   int fd_;
   libevdev* dev_;
   libevdev_uinput* mirror_;
+  int uinput_;
   std::string devnode_;
   std::atomic<bool> grabbed_{false};
   std::vector<input_event> frame_;

@@ -52,8 +52,9 @@ gboolean EvdevWatchdog::answer(gpointer data) {
 }
 
 void EvdevWatchdog::run() {
-  // Pings the loop twice a second; an answer overdue by the limit means a stalled loop.
-  const auto period = limit_ / 2;
+  // Pings the loop four times a second; a ping unanswered for three quarters of the limit
+  // means a stalled loop, which then loses its grabs within about the limit.
+  const auto period = limit_ / 4;
   std::unique_lock lock(mutex_);
   while (!stopping_) {
     const auto now = std::chrono::steady_clock::now();
@@ -65,11 +66,11 @@ void EvdevWatchdog::run() {
       g_source_set_callback(source, &EvdevWatchdog::answer, this, nullptr);
       g_source_attach(source, context_);
       g_source_unref(source);
-    } else if (!letGo_ && now - pingSent_ >= limit_) {
+    } else if (!letGo_ && now - pingSent_ >= limit_ * 3 / 4) {
       for (int fd : fds_) ::ioctl(fd, EVIOCGRAB, 0);
       letGo_ = true;
     }
-    wake_.wait_for(lock, limit_ / 4);
+    wake_.wait_for(lock, limit_ / 10);
   }
 }
 

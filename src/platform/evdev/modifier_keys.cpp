@@ -17,8 +17,9 @@ bool ModifierKeys::add(const std::string& devnode) {
   if (keyboards_.count(devnode)) return true;
   const int fd = ::open(devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  // An all-zero mask of event types: the kernel queues nothing for this descriptor.
-  unsigned char none[EV_CNT / 8 + 1] = {};
+  // An all-zero mask of event types (whole longs, as the kernel reads it): nothing is queued
+  // for this descriptor.
+  unsigned long none[EV_CNT / (8 * sizeof(unsigned long)) + 1] = {};
   input_mask mask{EV_SYN, sizeof none, reinterpret_cast<std::uint64_t>(none)};
   if (!looksLikeKeyboard(fd) || ::ioctl(fd, EVIOCSMASK, &mask) != 0) {
     ::close(fd);
