@@ -196,7 +196,7 @@ def check_killed_helper_leaves_a_working_mouse(env):
 def check_permission(helper):
     h = Helper(helper, user=65534)
     try:
-        wait_for(lambda: "accessibility permission NOT granted yet" in h.log(), "the refusal line")
+        wait_for(lambda: "accessibility permission NOT granted yet" in h.log(), "the refusal line", 30)
         assert read_text(f"{h.dir}/need_access.txt") == "1" and "event tap installed" not in h.log()
         for node in ["/dev/uinput"] + glob.glob("/dev/input/event*"):
             os.chmod(node, 0o666)
@@ -224,7 +224,7 @@ def main():
     env.keyboard = Device("nimbra test keyboard", [KEY_A, KEY_LEFTSHIFT, KEY_LEFTCTRL])
     env.helper, failures = Helper(helper), 0
     try:
-        wait_for(lambda: "event tap installed" in env.helper.log(), "event tap installed", 5)
+        wait_for(lambda: "event tap installed" in env.helper.log(), "event tap installed", 30)
         env.app = Reader(wait_for(lambda: find_node(env.mouse.name, twin=True), "the twin"))
         for name, check in checks.items():
             if not only or name in only:
