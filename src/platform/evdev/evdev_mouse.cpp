@@ -76,6 +76,10 @@ bool EvdevMouse::anyButtonDown() const {
   return false;
 }
 
+bool EvdevMouse::down(int button) const {
+  return libevdev_get_event_value(dev_, EV_KEY, button) != 0;
+}
+
 bool EvdevMouse::grabIfIdle() {
   if (grabbed_) return true;
   if (anyButtonDown()) return false;

@@ -29,6 +29,7 @@ class EvdevMouse {
   int fd() const { return fd_; }
   const std::string& devnode() const { return devnode_; }
   bool grabbed() const { return grabbed_.load(); }
+  bool down(int button) const;
   // Grabs only with no button down: a grab taken mid-press leaves the press stuck elsewhere.
   bool grabIfIdle();
   void ungrab();

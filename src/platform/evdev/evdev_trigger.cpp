@@ -159,8 +159,21 @@ void EvdevTrigger::onFrame(Taken& taken, const std::vector<input_event>& frame) 
   }
   accumulated_.x += dx;
   accumulated_.y += dy;
-  // Ungrabbed, the desktop has seen the frame already: only the position counts.
-  if (!taken.mouse->grabbed()) return;
+  // Ungrabbed, the desktop has seen the frame already: only the position counts, and a press
+  // of ours released meanwhile (in a stall) ends here, its late hand-back click dropped.
+  // (Let go by the watchdog counts as ungrabbed until the loop has taken the mice again.)
+  if (!taken.mouse->grabbed() || watchdog_->lettingGo()) {
+    if (taken.rightTaken && !taken.mouse->down(BTN_RIGHT)) {
+      taken.rightTaken = false;
+      dropClick_ = true;
+      callback_({TapEventType::kRightMouseUp, location(), 0});
+      loop_.deferToMain([this] {
+        dropClick_ = false;
+        flushHeld();
+      });
+    }
+    return;
+  }
 
   const Point at = location();
   std::vector<input_event> out;
@@ -200,6 +213,7 @@ void EvdevTrigger::onFrame(Taken& taken, const std::vector<input_event>& frame) 
 void EvdevTrigger::post(const MouseEvent& event) {
   if (event.type != TapEventType::kRightMouseDown && event.type != TapEventType::kRightMouseUp)
     return;
+  if (dropClick_) return;
   Taken* to = pending_;
   if (!to && !mice_.empty()) to = &mice_.begin()->second;
   if (!to) return;
@@ -229,7 +243,6 @@ void EvdevTrigger::resumed() {
     taken.mouse->ungrab();
     Taken* t = &taken;
     t->mouse->readFrames([this, t](const std::vector<input_event>& f) { onFrame(*t, f); });
-    t->rightTaken = false;
     t->mouse->grabIfIdle();
   }
 }

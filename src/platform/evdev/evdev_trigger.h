@@ -64,6 +64,7 @@ class EvdevTrigger final : public EventTap {
   TapCallbackFn callback_;
   PointerFn pointer_;
   bool enabled_ = true;
+  bool dropClick_ = false;
   bool attached_ = false;
   Point accumulated_;
   std::map<std::string, Taken> mice_;
