@@ -1,0 +1,61 @@
+// One taken pointing device: its libevdev handle, its grab, and the virtual twin (uinput) that
+// re-emits what the helper lets through, with the device's own capabilities.
+#pragma once
+
+#include <linux/input.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct libevdev;
+struct libevdev_uinput;
+
+namespace nimbra {
+
+// Marks the twins in their physical path, so no helper ever takes one for a mouse.
+inline constexpr const char* kMirrorPhys = "nimbra-wheel-mirror";
+
+class EvdevMouse {
+ public:
+  // None when `devnode` is not a mouse, cannot be opened, or its twin cannot be made.
+  static std::unique_ptr<EvdevMouse> open(const std::string& devnode);
+  ~EvdevMouse();
+  EvdevMouse(const EvdevMouse&) = delete;
+  EvdevMouse& operator=(const EvdevMouse&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& devnode() const { return devnode_; }
+  bool grabbed() const { return grabbed_.load(); }
+  bool down(int button) const;
+  // Grabs only with no button down: a grab taken mid-press leaves the press stuck elsewhere.
+  bool grabIfIdle();
+  void ungrab();
+  // Reads what is queued and hands each complete frame (without its SYN_REPORT) to `onFrame`;
+  // false when the device has gone.
+  bool readFrames(const std::function<void(const std::vector<input_event>&)>& onFrame);
+  // Writes the events to the twin, closed by a SYN_REPORT; nothing for an empty frame.
+  void emit(const std::vector<input_event>& frame);
+
+ private:
+  EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, int uinput, std::string devnode);
+  bool anyButtonDown() const;
+
+  int fd_;
+  libevdev* dev_;
+  libevdev_uinput* mirror_;
+  int uinput_;
+  std::string devnode_;
+  std::atomic<bool> grabbed_{false};
+  std::vector<input_event> frame_;
+};
+
+// What a device node is, from its capabilities: a mouse has relative X/Y and a right button
+// (touchpads, tablets and touch screens report absolute axes and are left to the desktop); a
+// keyboard has the modifier keys.
+bool looksLikeMouse(const libevdev* dev);
+bool looksLikeKeyboard(int fd);
+
+}  // namespace nimbra

@@ -1,0 +1,94 @@
+// The mouse trigger over the kernel's input devices, for desktops where no display protocol
+// lets a client take the right button (Wayland). Every mouse is grabbed (EVIOCGRAB) while it is
+// idle and re-emitted frame by frame through its twin; the right button goes to the tap's
+// callback, and what it swallows never reaches the desktop. While a press is pending the
+// pointer's motion is held back, so a click handed back lands at the press point; the held
+// motion follows the click, or goes out at once when the wheel opens.
+#pragma once
+
+#include <glib.h>
+#include <libudev.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/evdev/evdev_mouse.h"
+#include "platform/evdev/evdev_watchdog.h"
+#include "platform/evdev/modifier_keys.h"
+#include "platform/glib_loop.h"
+#include "platform/platform.h"
+
+namespace nimbra {
+
+// Where the pointer is on the desktop, when the desktop says; none when it cannot.
+using PointerFn = std::function<std::optional<Point>()>;
+
+class EvdevTrigger final : public EventTap {
+ public:
+  // Without `pointer`, locations are the sum of the mice's relative motion since start.
+  EvdevTrigger(GlibLoop& loop, TapCallbackFn callback, PointerFn pointer = {});
+  ~EvdevTrigger() override;
+  EvdevTrigger(const EvdevTrigger&) = delete;
+  EvdevTrigger& operator=(const EvdevTrigger&) = delete;
+
+  void addToMainLoop() override;
+  void enable(bool on) override { enabled_ = on; }
+
+  // The pointer now, in the tap's coordinates.
+  Point location() const;
+  // A right press or release handed back by the trigger logic: goes out through the twin of
+  // the mouse that made the press, where the held-back pointer still is.
+  void post(const MouseEvent& event);
+  // The wheel opened: a pending press is pending no more.
+  void overlayShown();
+
+ private:
+  struct Taken {
+    std::unique_ptr<EvdevMouse> mouse;
+    GSource* source = nullptr;
+    bool rightTaken = false;  // its right press went to the trigger logic
+  };
+  void consider(const std::string& devnode);
+  void drop(const std::string& devnode);
+  void onFrame(Taken& taken, const std::vector<input_event>& frame);
+  void flushHeld();
+  void resumed();
+  static gboolean onReadable(gint fd, GIOCondition condition, gpointer self);
+  static gboolean onUdev(gint fd, GIOCondition condition, gpointer self);
+
+  GlibLoop& loop_;
+  TapCallbackFn callback_;
+  PointerFn pointer_;
+  bool enabled_ = true;
+  bool dropClick_ = false;
+  bool attached_ = false;
+  Point accumulated_;
+  std::map<std::string, Taken> mice_;
+  ModifierKeys modifiers_;
+  Taken* pending_ = nullptr;  // the mouse whose press waits for its hold or release
+  int heldX_ = 0;
+  int heldY_ = 0;
+  udev* udev_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+  GSource* monitorSource_ = nullptr;
+  std::unique_ptr<EvdevWatchdog> watchdog_;
+};
+
+// The platform's event source: a handle on the trigger; the events are plain values.
+class EvdevClickSource final : public EventSource {
+ public:
+  explicit EvdevClickSource(EvdevTrigger& trigger) : trigger_(trigger) {}
+  std::optional<MouseEvent> createMouseEvent(TapEventType type, Point location) override {
+    return MouseEvent{type, location, 0};
+  }
+  void post(const MouseEvent& event) override { trigger_.post(event); }
+
+ private:
+  EvdevTrigger& trigger_;
+};
+
+}  // namespace nimbra
