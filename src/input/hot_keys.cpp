@@ -18,6 +18,10 @@ void installHotKeys() {
   } else {
     log("hotkey Cmd+Alt+W REFUSED, status " + std::to_string(reg.status));
   }
+  // `nimbra-wheel --open` stands in for the hot key where the desktop grants none.
+  p.platform->acceptOpenRequests(p.paths->dir, [] {
+    hotKeyHandler(HotKeyEvent{HotKeyId{kHotSig, kSummonHotKeyId}});
+  });
 }
 
 std::int32_t hotKeyHandler(const HotKeyEvent& event) {

@@ -218,6 +218,11 @@ class Platform {
   virtual HotKeyRegistration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                             HotKeyId id) = 0;
   virtual void unregisterHotKey(HotKeyRef ref) = 0;
+  // Requests from `nimbra-wheel --open` for the work directory `dir`: `open` runs on the main
+  // loop for each, where the pointer can be known (it acts as the summoning hot key).
+  virtual void acceptOpenRequests(const std::string& dir, std::function<void()> open) {
+    (void)dir, (void)open;
+  }
 
   // Accessibility: whether this process may watch and post input; `prompt` asks the system
   // to offer the user a way to grant it.
