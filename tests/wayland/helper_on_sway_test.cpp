@@ -1,0 +1,100 @@
+// The real helper on a private headless sway: summoned by `nimbra-wheel --open`, its pointer a
+// virtual one of the test's, its keys typed with wtype, watched through its files and grim.
+// kFourSegments has radius 100; its red segment is the upper one, with Copy, Paste and Cut on
+// its arc.
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include "support/child_process.h"
+#include "support/helper_fixture.h"
+#include "support/temp_dir.h"
+#include "sway_session.h"
+
+namespace nimbra::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kDesk = 0x305070;
+
+bool red(std::uint32_t p) {
+  return (p >> 16) > 180 && ((p >> 8) & 0xFF) < 70 && (p & 0xFF) < 70;
+}
+
+class HelperOnSway : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session = std::make_unique<SwaySession>(
+        "output HEADLESS-1 resolution 1280x720 position 0 0 bg #305070 solid_color\n");
+    ASSERT_TRUE(session->ok()) << "sway did not start";
+    pointer = std::make_unique<VirtualPointer>(session->socket());
+    ASSERT_TRUE(pointer->ok()) << "no virtual pointer";
+  }
+  void TearDown() override {
+    if (helper && helper->running()) {
+      writeFile(dir.file("stop.txt"), "");
+      EXPECT_EQ(helper->waitExit(5s), 0);
+    }
+  }
+
+  void launch() {
+    writeFile(dir.file("wheel.cfg"), kFourSegments);
+    helper = std::make_unique<ChildProcess>(
+        std::vector<std::string>{helperBinary(), "-Dir", dir.path()}, session->env());
+    ASSERT_TRUE(waitLogged("accessibility permission NOT granted yet")) << log();
+  }
+  int open() { return session->run({helperBinary(), "--open", "-Dir", dir.path()}); }
+  void openAt(int x, int y, int times = 1) {
+    pointer->moveTo(x, y);
+    ASSERT_EQ(open(), 0);
+    const std::string at = std::to_string(x) + "," + std::to_string(y);
+    ASSERT_TRUE(waitLogged("wheel opened by hotkey at " + at, times)) << log();
+  }
+  std::string log() const { return readFile(dir.file("log.txt")); }
+  bool waitLogged(const std::string& message, int times = 1) {
+    return eventually([&] { return countMessages(log(), message) >= times; });
+  }
+  bool waitCmd(const std::string& text) {
+    return eventually([&] { return readFile(dir.file("cmd.txt")) == text; });
+  }
+  Picture picture() const { return session->screenshot().value_or(Picture{1, 1, {0}}); }
+  std::uint32_t pixel(int x, int y) const {
+    const Picture p = picture();
+    return x < p.width && y < p.height ? p.at(x, y) : 0;
+  }
+
+  TempDir dir;
+  std::unique_ptr<SwaySession> session;
+  std::unique_ptr<VirtualPointer> pointer;
+  std::unique_ptr<ChildProcess> helper;
+};
+
+TEST_F(HelperOnSway, ChoosesWaylandAndReportsThePermissionMissingAsThePartSays) {
+  launch();
+  EXPECT_EQ(readFile(dir.file("need_access.txt")), "1");
+  EXPECT_EQ(countMessages(log(), "event tap installed"), 0);
+  EXPECT_EQ(helper->stderrText(), "");
+}
+
+// Opened at the pointer: the ring with the desktop around it, the upper segment lit when the
+// pointer is on it, and a left click on Paste picks it.
+TEST_F(HelperOnSway, OpenShowsTheWheelAtThePointerAndALeftClickPicks) {
+  launch();
+  openAt(640, 200);
+  EXPECT_TRUE(waitCmd("~open"));
+  // The upper segment's ring; sway paints the cursor into the picture, right of and below it.
+  pointer->moveTo(640, 125);
+  ASSERT_TRUE(eventually([&] { return red(pixel(620, 130)); }))
+      << "the selected segment is not painted red";
+  const Picture shown = picture();
+  EXPECT_NE(shown.at(715, 200), shown.at(620, 130)) << "an unselected segment is lit";
+  EXPECT_EQ(shown.at(435, 405), kDesk);  // the square's lower corners
+  EXPECT_EQ(shown.at(845, 405), kDesk);
+  pointer->moveTo(640, 65);  // Paste
+  pointer->click(BTN_LEFT);
+  ASSERT_TRUE(waitCmd("paste")) << log();
+  EXPECT_TRUE(eventually([&] { return pixel(620, 130) == kDesk; })) << "still on the screen";
+}
+
+}  // namespace
+}  // namespace nimbra::testing
