@@ -29,6 +29,9 @@ class HelperOnSway : public ::testing::Test {
     ASSERT_TRUE(session->ok()) << "sway did not start";
     pointer = std::make_unique<VirtualPointer>(session->socket());
     ASSERT_TRUE(pointer->ok()) << "no virtual pointer";
+    // A seat keyboard for the whole test, as a desktop has: each wtype's own comes and goes.
+    keyboard = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/wtype", "-s", "60000"}, session->env());
   }
   void TearDown() override {
     if (helper && helper->running()) {
@@ -66,6 +69,7 @@ class HelperOnSway : public ::testing::Test {
   TempDir dir;
   std::unique_ptr<SwaySession> session;
   std::unique_ptr<VirtualPointer> pointer;
+  std::unique_ptr<ChildProcess> keyboard;
   std::unique_ptr<ChildProcess> helper;
 };
 
@@ -94,6 +98,42 @@ TEST_F(HelperOnSway, OpenShowsTheWheelAtThePointerAndALeftClickPicks) {
   pointer->click(BTN_LEFT);
   ASSERT_TRUE(waitCmd("paste")) << log();
   EXPECT_TRUE(eventually([&] { return pixel(620, 130) == kDesk; })) << "still on the screen";
+}
+
+// Opened at the pointer, off centre: the square takes the clicks, a pick or a close each; Escape
+// and a second summons close it too.
+TEST_F(HelperOnSway, TheSummonedWheelTakesTheClicksInItsSquareAndClosesOnEscapeOrASecondSummons) {
+  launch();
+  const std::tuple<int, std::uint32_t, int, int, const char*> clicks[] = {
+      {300, BTN_LEFT, 500, 192, "paste"},     // between the ring and the tool cells
+      {300, BTN_LEFT, 295, 115, "only"},      // the square's corner
+      {300, BTN_RIGHT, 500, 300, nullptr},    // the centre: right closes
+      {300, BTN_MIDDLE, 705, 505, nullptr}};  // the opposite corner
+  int opened = 0, closed = 0;
+  for (auto [viaY, button, x, y, fired] : clicks) {
+    openAt(500, 300, ++opened);
+    pointer->moveTo(500, viaY);
+    pointer->moveTo(x, y);
+    pointer->click(button);
+    closed += fired ? 0 : 1;
+    ASSERT_TRUE(fired ? waitCmd(fired) : waitLogged("wheel closed without a pick", closed))
+        << x << "," << y << "\n"
+        << log();
+  }
+  openAt(500, 300, ++opened);
+  ASSERT_EQ(session->run({"/usr/bin/wtype", "-k", "Escape"}), 0);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+  openAt(500, 300, ++opened);
+  ASSERT_EQ(open(), 0);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+  EXPECT_TRUE(eventually([&] { return pixel(470, 290) == kDesk; })) << "still on the screen";
+}
+
+TEST(OpenRequest, FailsWithAMessageWhenNoHelperServesTheFolder) {
+  TempDir dir;
+  ChildProcess open({helperBinary(), "--open", "-Dir", dir.path()});
+  EXPECT_EQ(open.waitExit(5s), 1);
+  EXPECT_EQ(open.stderrText(), "nimbra-wheel: no helper serves " + dir.path() + "\n");
 }
 
 }  // namespace
