@@ -129,6 +129,60 @@ TEST_F(HelperOnSway, TheSummonedWheelTakesTheClicksInItsSquareAndClosesOnEscapeO
   EXPECT_TRUE(eventually([&] { return pixel(470, 290) == kDesk; })) << "still on the screen";
 }
 
+// The desktop changed under a running helper: the wheel opens at the pointer, at the output's
+// scale (twice as many pixels, the same size on the screen) and on the output under it.
+TEST_F(HelperOnSway, OpensAtThePointerAtScaleTwoAndOnASecondOutput) {
+  launch();
+  struct Case {
+    std::vector<std::string> commands;
+    int x, y, width, height;  // the pointer, in the layout of all outputs
+    int scale;
+  };
+  const Case cases[] = {
+      {{"output HEADLESS-1 scale 2"}, 320, 180, 640, 360, 2},
+      {{"output HEADLESS-1 scale 1", "create_output",
+        "output HEADLESS-2 resolution 1280x720 position 1280 0 bg #305070 solid_color"},
+       1680,
+       300,
+       2560,
+       720,
+       1}};
+  int closed = 0;
+  for (const Case& c : cases) {
+    for (const std::string& command : c.commands) {
+      ASSERT_EQ(session->run({"/usr/bin/swaymsg", command}), 0) << command;
+    }
+    const int layoutWidth = c.width, layoutHeight = c.height;
+    pointer->moveTo(c.x, c.y, layoutWidth, layoutHeight);
+    ASSERT_TRUE(eventually([&] {
+      // Pixels of the picture at layout points, measured from the pointer.
+      const Picture p = picture();
+      return p.width == c.width * c.scale && p.at((c.x + 60) * c.scale, c.y * c.scale) == kDesk;
+    })) << "the desktop is not ready";
+    ASSERT_EQ(open(), 0);
+    const std::string at = std::to_string(c.x) + "," + std::to_string(c.y);
+    ASSERT_TRUE(waitLogged("wheel opened by hotkey at " + at)) << log();
+    pointer->moveTo(c.x, c.y - 75, layoutWidth, layoutHeight);  // the upper segment's ring
+    auto px = [&](const Picture& p, int dx, int dy) {
+      return p.at((c.x + dx) * c.scale, (c.y + dy) * c.scale);
+    };
+    ASSERT_TRUE(eventually([&] { return red(px(picture(), -20, -70)); }))
+        << c.commands.front() << ": the selected segment is not under the pointer";
+    const Picture shown = picture();
+    // Crisp: across the ring's inner edge, each device pixel has a shade of its own, where a
+    // picture painted at a lower scale and enlarged repeats each one.
+    int ownShades = 0;
+    for (int y = (c.y - 35) * c.scale; y < (c.y - 15) * c.scale; y += c.scale) {
+      ownShades += shown.at((c.x - 20) * c.scale, y) != shown.at((c.x - 20) * c.scale, y + 1);
+    }
+    EXPECT_GT(ownShades, 4) << "not painted at the output's scale";
+    EXPECT_TRUE(red(px(shown, 0, -97))) << "the ring is smaller than its radius";
+    EXPECT_EQ(px(shown, 90, 90), kDesk) << "the ring is larger than its radius";
+    ASSERT_EQ(open(), 0);
+    ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+  }
+}
+
 TEST(OpenRequest, FailsWithAMessageWhenNoHelperServesTheFolder) {
   TempDir dir;
   ChildProcess open({helperBinary(), "--open", "-Dir", dir.path()});
