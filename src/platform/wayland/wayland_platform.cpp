@@ -1,5 +1,6 @@
 #include "platform/wayland/wayland_platform.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "platform/wayland/wayland_window.h"
@@ -75,12 +76,21 @@ void WaylandPlatform::unregisterHotKey(HotKeyRef ref) {
 
 void WaylandPlatform::summon(std::function<void()> open) {
   // A wheel on the screen is closed by the summons: no need to know where the pointer is.
-  if ((window_ && window_->shown()) || !probe_->start([this, open](Point at) {
-        pointer_ = at;
-        open();
-      })) {
+  if (window_ && window_->shown()) return open();
+  const bool probing = probe_->start([this, open](Point at) {
+    pointer_ = at;
+    pointerKnown_ = true;
     open();
+  });
+  if (probing) return;
+  // A seat without a pointer: the wheel opens where it last was, at first the first output's
+  // centre, and is worked with the keyboard's Escape alone.
+  if (!pointerKnown_ && !connection_->outputs().empty()) {
+    const Rect& first = connection_->outputs().front()->logical;
+    pointer_ = Point{first.origin.x + std::floor(first.size.width / 2),
+                     first.origin.y + std::floor(first.size.height / 2)};
   }
+  open();
 }
 
 std::unique_ptr<PosixPlatform> createWaylandPlatform(std::string* why) {

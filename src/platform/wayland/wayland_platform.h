@@ -58,6 +58,7 @@ class WaylandPlatform : public PosixPlatform {
   HotKeyHandlerFn handler_;
   std::optional<HotKeyId> escape_;
   Point pointer_;  // layout points, top left origin: the last place learnt
+  bool pointerKnown_ = false;
 };
 
 // The Wayland backend on the environment's WAYLAND_DISPLAY; none when it is unset, no
