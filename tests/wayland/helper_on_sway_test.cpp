@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include <sstream>
+
 #include "support/child_process.h"
 #include "support/helper_fixture.h"
 #include "support/temp_dir.h"
@@ -181,6 +183,31 @@ TEST_F(HelperOnSway, OpensAtThePointerAtScaleTwoAndOnASecondOutput) {
     ASSERT_EQ(open(), 0);
     ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
   }
+}
+
+// The compositor goes away: the helper carries on with the files, idle, and stops on request.
+TEST_F(HelperOnSway, OutlivesItsCompositorIdleAndStillServesTheFileProtocol) {
+  launch();
+  keyboard.reset();
+  pointer.reset();
+  session.reset();
+  auto cpuTicks = [&] {  // user and system time, in ticks of 10 ms
+    std::string line = readFile("/proc/" + std::to_string(helper->pid()) + "/stat");
+    std::istringstream fields(line.substr(line.rfind(')') + 2));  // from the state, field 3
+    std::string skip;
+    for (int field = 3; field < 14; ++field) fields >> skip;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+  };
+  const std::string heartbeat = readFile(dir.file("pid.txt"));
+  ASSERT_TRUE(eventually([&] { return readFile(dir.file("pid.txt")) != heartbeat; }));
+  const long before = cpuTicks();
+  const std::string next = readFile(dir.file("pid.txt"));
+  ASSERT_TRUE(eventually([&] { return readFile(dir.file("pid.txt")) != next; }));
+  EXPECT_LT(cpuTicks() - before, 20) << "busy without its compositor";
+  writeFile(dir.file("stop.txt"), "");
+  EXPECT_EQ(helper->waitExit(5s), 0);
 }
 
 TEST(OpenRequest, FailsWithAMessageWhenNoHelperServesTheFolder) {

@@ -23,6 +23,7 @@ class WaylandConnection::Source {
     auto* state = reinterpret_cast<State*>(s);
     state->connection = &c;
     state->reading = false;
+    state->polled = true;
     state->fd.fd = wl_display_get_fd(c.display_);
     state->fd.events = G_IO_IN | G_IO_ERR | G_IO_HUP;
     g_source_add_poll(s, &state->fd);
@@ -35,6 +36,7 @@ class WaylandConnection::Source {
     GSource base;
     WaylandConnection* connection;
     bool reading;
+    bool polled;
     GPollFD fd;
   };
 
@@ -42,7 +44,12 @@ class WaylandConnection::Source {
     auto* state = reinterpret_cast<State*>(s);
     WaylandConnection& c = *state->connection;
     *timeout = -1;
-    if (!c.alive_) return FALSE;
+    if (!c.alive_) {
+      // A hung-up socket polls ready for ever: it is no longer watched.
+      if (state->polled) g_source_remove_poll(s, &state->fd);
+      state->polled = false;
+      return FALSE;
+    }
     // A read announced on an earlier turn that was never checked still stands.
     if (!state->reading) {
       if (wl_display_prepare_read(c.display_) != 0) return TRUE;  // events already queued
@@ -55,7 +62,7 @@ class WaylandConnection::Source {
   static gboolean check(GSource* s) {
     auto* state = reinterpret_cast<State*>(s);
     WaylandConnection& c = *state->connection;
-    if (!state->reading) return c.alive_;
+    if (!state->reading) return c.alive_ && state->polled;
     state->reading = false;
     if (state->fd.revents & (G_IO_ERR | G_IO_HUP)) {
       wl_display_cancel_read(c.display_);
