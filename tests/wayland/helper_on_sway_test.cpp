@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include <csignal>
+#include <filesystem>
 #include <sstream>
 
 #include "support/child_process.h"
@@ -42,10 +44,12 @@ class HelperOnSway : public ::testing::Test {
     }
   }
 
-  void launch() {
+  void launch(const std::vector<std::string>& env = {}) {
     writeFile(dir.file("wheel.cfg"), kFourSegments);
+    std::vector<std::string> all = session->env();
+    all.insert(all.end(), env.begin(), env.end());
     helper = std::make_unique<ChildProcess>(
-        std::vector<std::string>{helperBinary(), "-Dir", dir.path()}, session->env());
+        std::vector<std::string>{helperBinary(), "-Dir", dir.path()}, all);
     ASSERT_TRUE(waitLogged("accessibility permission NOT granted yet")) << log();
   }
   int open() { return session->run({helperBinary(), "--open", "-Dir", dir.path()}); }
@@ -79,6 +83,8 @@ TEST_F(HelperOnSway, ChoosesWaylandAndReportsThePermissionMissingAsThePartSays) 
   launch();
   EXPECT_EQ(readFile(dir.file("need_access.txt")), "1");
   EXPECT_EQ(countMessages(log(), "event tap installed"), 0);
+  // No session bus here, so no shortcut portal: said once.
+  EXPECT_EQ(countMessages(log(), "hotkey Cmd+Alt+W REFUSED, status -1"), 1);
   EXPECT_EQ(helper->stderrText(), "");
 }
 
@@ -206,6 +212,39 @@ TEST_F(HelperOnSway, OutlivesItsCompositorIdleAndStillServesTheFileProtocol) {
   const std::string next = readFile(dir.file("pid.txt"));
   ASSERT_TRUE(eventually([&] { return readFile(dir.file("pid.txt")) != next; }));
   EXPECT_LT(cpuTicks() - before, 20) << "busy without its compositor";
+  writeFile(dir.file("stop.txt"), "");
+  EXPECT_EQ(helper->waitExit(5s), 0);
+}
+
+// Super+Alt+W through a stand-in of the GlobalShortcuts portal on a private session bus: bound
+// and pressed, or refused with the portal's response code.
+TEST_F(HelperOnSway, RegistersTheHotKeyWithTheShortcutPortalAndOpensOnItsActivation) {
+  TempDir bus;
+  const std::string address = "DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus.file("socket");
+  ChildProcess daemon({"/usr/bin/dbus-daemon", "--session", "--nofork",
+                       "--address=unix:path=" + bus.file("socket")});
+  ASSERT_TRUE(eventually([&] { return fileExists(bus.file("socket")); })) << daemon.stderrText();
+  {
+    ChildProcess portal({NIMBRA_PORTAL_STAND_IN, bus.file("refusing"), "--refuse", "1"}, {address});
+    ASSERT_TRUE(eventually([&] { return fileExists(bus.file("refusing")); }));
+    launch({address});
+    ASSERT_TRUE(waitLogged("hotkey Cmd+Alt+W REFUSED, status 1")) << log();
+    writeFile(dir.file("stop.txt"), "");
+    ASSERT_EQ(helper->waitExit(5s), 0);
+  }
+  std::filesystem::remove(dir.file("log.txt"));
+  ChildProcess portal({NIMBRA_PORTAL_STAND_IN, bus.file("binding")}, {address});
+  ASSERT_TRUE(eventually([&] { return fileExists(bus.file("binding")); }));
+  launch({address});
+  ASSERT_TRUE(waitLogged("hotkey Cmd+Alt+W registered")) << log();
+  pointer->moveTo(300, 200);
+  portal.signal(SIGUSR1);
+  ASSERT_TRUE(waitLogged("wheel opened by hotkey at 300,200")) << log();
+  portal.signal(SIGUSR1);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick")) << log();
+  // The session bus going away leaves the helper serving.
+  daemon.signal(SIGTERM);
+  ASSERT_TRUE(daemon.waitExit(5s));
   writeFile(dir.file("stop.txt"), "");
   EXPECT_EQ(helper->waitExit(5s), 0);
 }

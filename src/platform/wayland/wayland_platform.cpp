@@ -9,6 +9,7 @@ namespace nimbra {
 namespace {
 
 constexpr HotKeyRef kEscapeRef = 1;
+constexpr HotKeyRef kSummonRef = 2;
 
 // Forgets the overlay when it goes, so no call reaches a window that is gone.
 class TrackedWindow : public WaylandWindow {
@@ -41,6 +42,7 @@ std::unique_ptr<WaylandPlatform> WaylandPlatform::open(std::string* why) {
 
 // The probe and the overlay go before the connection they use.
 WaylandPlatform::~WaylandPlatform() {
+  shortcuts_.reset();
   probe_.reset();
 }
 
@@ -65,7 +67,18 @@ HotKeyRegistration WaylandPlatform::registerHotKey(std::uint32_t keyCode, std::u
     if (window_) window_->takeKeyboard(true);
     return {0, kEscapeRef};
   }
-  return {kNoShortcutService, std::nullopt};
+  if (shortcuts_) return {GlobalShortcuts::kFailed, std::nullopt};  // one summoning key
+  summonId_ = id;
+  shortcuts_ = std::make_unique<GlobalShortcuts>(
+      [this](std::int32_t status) {
+        if (outcome_) outcome_(status);
+      },
+      [this] {
+        summon([this] {
+          if (handler_ && summonId_) handler_(HotKeyEvent{summonId_});
+        });
+      });
+  return {0, kSummonRef, true};
 }
 
 void WaylandPlatform::unregisterHotKey(HotKeyRef ref) {

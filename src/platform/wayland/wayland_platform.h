@@ -2,10 +2,11 @@
 // niri, KDE Plasma, labwc...): the GLib loop of the POSIX backends plus a compositor
 // connection and the overlay as a layer surface.
 //
-// No client may grab keys or watch the pointer on Wayland: the summoning hot key comes from
-// `nimbra-wheel --open` (bound to a key in the compositor's settings), and the pointer's place
-// is learnt when the wheel is summoned. The mouse trigger needs the kernel's input devices;
-// until it plugs in (createEventTap), the input permission is reported as missing.
+// No client may grab keys or watch the pointer on Wayland: the summoning hot key comes from the
+// GlobalShortcuts portal where the desktop offers it, and from `nimbra-wheel --open` (bound to
+// a key in the compositor's settings); the pointer's place is learnt when the wheel is summoned.
+// The mouse trigger needs the kernel's input devices; until it plugs in (createEventTap), the input
+// permission is reported as missing.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/posix_platform.h"
+#include "platform/wayland/global_shortcuts.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_pointer_probe.h"
 
@@ -22,9 +24,6 @@ class WaylandWindow;
 
 class WaylandPlatform : public PosixPlatform {
  public:
-  // Status of the summoning hot key where no desktop service registers global shortcuts.
-  static constexpr std::int32_t kNoShortcutService = -1;
-
   // None when no compositor answers on WAYLAND_DISPLAY, or (with `why` saying so) when it
   // offers no layer shell.
   static std::unique_ptr<WaylandPlatform> open(std::string* why = nullptr);
@@ -41,6 +40,9 @@ class WaylandPlatform : public PosixPlatform {
   HotKeyRegistration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                     HotKeyId id) override;
   void unregisterHotKey(HotKeyRef ref) override;
+  void installHotKeyOutcomeHandler(HotKeyOutcomeFn handler) override {
+    outcome_ = std::move(handler);
+  }
   // Watching and posting input needs the kernel's devices, not offered yet.
   bool isProcessTrusted(bool) override { return false; }
 
@@ -55,7 +57,10 @@ class WaylandPlatform : public PosixPlatform {
   std::unique_ptr<WaylandConnection> connection_;
   std::unique_ptr<WaylandPointerProbe> probe_;
   WaylandWindow* window_ = nullptr;  // the overlay, while it lives
+  std::unique_ptr<GlobalShortcuts> shortcuts_;
   HotKeyHandlerFn handler_;
+  HotKeyOutcomeFn outcome_;
+  std::optional<HotKeyId> summonId_;
   std::optional<HotKeyId> escape_;
   Point pointer_;  // layout points, top left origin: the last place learnt
   bool pointerKnown_ = false;
