@@ -49,6 +49,7 @@ struct WaylandPointerProbe::Cover : WaylandInputHandler {
 WaylandPointerProbe::WaylandPointerProbe(WaylandConnection& connection) : connection_(connection) {}
 
 WaylandPointerProbe::~WaylandPointerProbe() {
+  if (patience_) g_source_remove(patience_);
   surfaces_.clear();
   clear_.clear();
 }
@@ -77,10 +78,26 @@ bool WaylandPointerProbe::start(std::function<void(Point)> found) {
     surfaces_.push_back(std::move(c));
   }
   connection_.flush();
+  if (active()) {
+    GSource* timer = g_timeout_source_new(kPatienceMs);
+    g_source_set_callback(
+        timer,
+        [](gpointer self) -> gboolean {
+          auto* probe = static_cast<WaylandPointerProbe*>(self);
+          probe->patience_ = 0;
+          probe->cancel();
+          return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+    patience_ = g_source_attach(timer, connection_.context());
+    g_source_unref(timer);
+  }
   return active();
 }
 
 void WaylandPointerProbe::cancel() {
+  if (patience_) g_source_remove(patience_);
+  patience_ = 0;
   surfaces_.clear();
   found_ = nullptr;
   connection_.flush();
@@ -88,6 +105,8 @@ void WaylandPointerProbe::cancel() {
 
 void WaylandPointerProbe::finish(Point at) {
   std::function<void(Point)> found = std::move(found_);
+  if (patience_) g_source_remove(patience_);
+  patience_ = 0;
   // The cover reporting this goes too: nothing of it is touched after this call.
   surfaces_.clear();
   connection_.flush();

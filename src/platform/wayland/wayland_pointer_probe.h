@@ -3,6 +3,8 @@
 // moves on it) and is taken away at once.
 #pragma once
 
+#include <glib.h>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -22,8 +24,10 @@ class WaylandPointerProbe {
 
   // Covers the outputs; `found` gets the pointer's place in layout points. False, with nothing
   // covered, when the seat has no pointer or no output is known. A probe already under way
-  // keeps its first `found`.
+  // keeps its first `found`. A pointer that neither enters nor moves within kPatienceMs leaves
+  // the summons unanswered: the covers never linger.
   bool start(std::function<void(Point)> found);
+  static constexpr guint kPatienceMs = 5000;
   bool active() const { return !surfaces_.empty(); }
   // Takes the surfaces away without an answer.
   void cancel();
@@ -36,6 +40,7 @@ class WaylandPointerProbe {
   std::vector<std::unique_ptr<Cover>> surfaces_;
   std::vector<std::unique_ptr<WaylandBuffer>> clear_;  // kept for the next probe
   std::function<void(Point)> found_;
+  guint patience_ = 0;
 };
 
 }  // namespace nimbra
