@@ -58,6 +58,13 @@ class HelperOnSway : public ::testing::Test {
     ASSERT_EQ(open(), 0);
     const std::string at = std::to_string(x) + "," + std::to_string(y);
     ASSERT_TRUE(waitLogged("wheel opened by hotkey at " + at, times)) << log();
+    waitShown(x, y);
+  }
+  // The compositor shows the surface a round trip after the log line, and only then gives it
+  // the pointer and the keyboard. Its dark hub is left of the cursor's point.
+  void waitShown(int x, int y, int scale = 1) {
+    ASSERT_TRUE(eventually([&] { return pixel((x - 20) * scale, (y - 5) * scale) != kDesk; }))
+        << "not on the screen";
   }
   std::string log() const { return readFile(dir.file("log.txt")); }
   bool waitLogged(const std::string& message, int times = 1) {
@@ -83,7 +90,8 @@ TEST_F(HelperOnSway, ChoosesWaylandAndReportsThePermissionMissingAsThePartSays) 
   launch();
   EXPECT_EQ(readFile(dir.file("need_access.txt")), "1");
   EXPECT_EQ(countMessages(log(), "event tap installed"), 0);
-  // No session bus here, so no shortcut portal: said once.
+  // No session bus here, so no shortcut portal: said once, whatever the ticks.
+  ASSERT_TRUE(waitLogged("accessibility permission NOT granted yet", 2)) << log();
   EXPECT_EQ(countMessages(log(), "hotkey Cmd+Alt+W REFUSED, status -1"), 1);
   EXPECT_EQ(helper->stderrText(), "");
 }
@@ -137,6 +145,33 @@ TEST_F(HelperOnSway, TheSummonedWheelTakesTheClicksInItsSquareAndClosesOnEscapeO
   EXPECT_TRUE(eventually([&] { return pixel(470, 290) == kDesk; })) << "still on the screen";
 }
 
+// The keyboard is the wheel's only while it is open: the focused window gets the keys typed
+// before and after, none typed meanwhile, and Escape closes the wheel.
+TEST_F(HelperOnSway, TheFocusedWindowHasTheKeyboardAgainOnceEscapeClosedTheWheel) {
+  const std::string keys = dir.file("keys.txt");
+  ChildProcess window(
+      {"/bin/sh", "-c", "exec stdbuf -oL /usr/bin/weston-eventdemo --log-key > " + keys},
+      session->env());
+  auto typed = [&](const char* text) { ASSERT_EQ(session->run({"/usr/bin/wtype", text}), 0); };
+  auto got = [&](int unicode) {
+    return readFile(keys).find("unicode: " + std::to_string(unicode) + ", state: released") !=
+           std::string::npos;
+  };
+  ASSERT_TRUE(eventually([&] {
+    typed("a");
+    return got('a');
+  })) << "the window never had the keyboard";
+  launch();
+  openAt(640, 360);
+  typed("b");
+  ASSERT_EQ(session->run({"/usr/bin/wtype", "-k", "Escape"}), 0);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick")) << log();
+  typed("c");
+  EXPECT_TRUE(eventually([&] { return got('c'); })) << "the keyboard was not given back";
+  EXPECT_FALSE(got('b')) << "a key typed while the wheel was open reached the window\n"
+                         << readFile(keys) << log();
+}
+
 // The desktop changed under a running helper: the wheel opens at the pointer, at the output's
 // scale (twice as many pixels, the same size on the screen) and on the output under it.
 TEST_F(HelperOnSway, OpensAtThePointerAtScaleTwoAndOnASecondOutput) {
@@ -170,6 +205,7 @@ TEST_F(HelperOnSway, OpensAtThePointerAtScaleTwoAndOnASecondOutput) {
     ASSERT_EQ(open(), 0);
     const std::string at = std::to_string(c.x) + "," + std::to_string(c.y);
     ASSERT_TRUE(waitLogged("wheel opened by hotkey at " + at)) << log();
+    waitShown(c.x, c.y, c.scale);
     pointer->moveTo(c.x, c.y - 75, layoutWidth, layoutHeight);  // the upper segment's ring
     auto px = [&](const Picture& p, int dx, int dy) {
       return p.at((c.x + dx) * c.scale, (c.y + dy) * c.scale);

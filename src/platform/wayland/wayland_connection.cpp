@@ -1,7 +1,9 @@
 #include "platform/wayland/wayland_connection.h"
 
 #include <linux/input-event-codes.h>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -193,8 +195,12 @@ struct WaylandListeners {
   static void pointerAxisDiscrete(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
   static void pointerAxisValue120(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
 
-  static void keymap(void*, wl_keyboard*, std::uint32_t, std::int32_t fd, std::uint32_t) {
-    ::close(fd);  // keys are told apart by their Linux codes alone
+  static void keymap(void* data, wl_keyboard*, std::uint32_t format, std::int32_t fd,
+                     std::uint32_t size) {
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1) {
+      static_cast<WaylandConnection*>(data)->setKeymap(fd, size);
+    }
+    ::close(fd);
   }
   static void keyEnter(void* data, wl_keyboard*, std::uint32_t, wl_surface* surface, wl_array*) {
     static_cast<WaylandConnection*>(data)->keyboardFocus_ = surface;
@@ -206,12 +212,17 @@ struct WaylandListeners {
   static void key(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t code,
                   std::uint32_t state) {
     auto& c = *static_cast<WaylandConnection*>(data);
-    if (WaylandInputHandler* h = c.handlerFor(c.keyboardFocus_)) {
-      h->key(code, state == WL_KEYBOARD_KEY_STATE_PRESSED);
-    }
+    WaylandInputHandler* h = c.handlerFor(c.keyboardFocus_);
+    if (!h || !c.keyState_) return;
+    // Codes are the kernel's; the keymap (any layout, or a tool's own) says what they type.
+    const xkb_keysym_t sym = xkb_state_key_get_one_sym(c.keyState_, code + 8);
+    h->key(sym, state == WL_KEYBOARD_KEY_STATE_PRESSED);
   }
-  static void modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
-                        std::uint32_t, std::uint32_t) {}
+  static void modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
+                        std::uint32_t latched, std::uint32_t locked, std::uint32_t group) {
+    auto& c = *static_cast<WaylandConnection*>(data);
+    if (c.keyState_) xkb_state_update_mask(c.keyState_, depressed, latched, locked, 0, 0, group);
+  }
   static void repeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 
   static constexpr wl_registry_listener registry{&global, &globalRemove};
@@ -261,6 +272,26 @@ WaylandConnection::~WaylandConnection() {
   if (compositor_) wl_compositor_destroy(compositor_);
   wl_registry_destroy(registry_);
   wl_display_disconnect(display_);
+  if (keyState_) xkb_state_unref(keyState_);
+  if (keymap_) xkb_keymap_unref(keymap_);
+  if (xkb_) xkb_context_unref(xkb_);
+}
+
+void WaylandConnection::setKeymap(int fd, std::uint32_t size) {
+  void* text = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (text == MAP_FAILED) return;
+  if (!xkb_) xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  xkb_keymap* keymap =
+      xkb_ ? xkb_keymap_new_from_buffer(xkb_, static_cast<const char*>(text),
+                                        strnlen(static_cast<const char*>(text), size),
+                                        XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS)
+           : nullptr;
+  ::munmap(text, size);
+  if (!keymap) return;
+  if (keyState_) xkb_state_unref(keyState_);
+  if (keymap_) xkb_keymap_unref(keymap_);
+  keymap_ = keymap;
+  keyState_ = xkb_state_new(keymap);
 }
 
 void WaylandConnection::lose() {

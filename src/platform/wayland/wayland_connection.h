@@ -20,6 +20,9 @@
 struct zwlr_layer_shell_v1;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
+struct xkb_context;
+struct xkb_keymap;
+struct xkb_state;
 
 namespace nimbra {
 
@@ -47,8 +50,9 @@ class WaylandInputHandler {
   virtual void pointerMotion(Point at) = 0;
   virtual void pointerButton(std::uint32_t button, bool pressed) = 0;
   virtual void pointerLeave() {}
-  // Linux key codes (KEY_ESC...), while the surface has the keyboard.
-  virtual void key(std::uint32_t code, bool pressed) { (void)code, (void)pressed; }
+  // Keys as the keyboard's own layout names them (XKB keysyms: XKB_KEY_Escape...), while the
+  // surface has the keyboard.
+  virtual void key(std::uint32_t keysym, bool pressed) { (void)keysym, (void)pressed; }
 };
 
 class WaylandConnection {
@@ -90,6 +94,7 @@ class WaylandConnection {
   void watchOutput(WaylandOutput& output);
   void setSeatCapabilities(std::uint32_t caps);
   WaylandInputHandler* handlerFor(wl_surface* surface) const;
+  void setKeymap(int fd, std::uint32_t size);
 
   wl_display* display_ = nullptr;
   GMainContext* context_ = nullptr;
@@ -107,6 +112,9 @@ class WaylandConnection {
   wl_surface* pointerFocus_ = nullptr;
   wl_surface* keyboardFocus_ = nullptr;
   GSource* source_ = nullptr;
+  xkb_context* xkb_ = nullptr;
+  xkb_keymap* keymap_ = nullptr;  // the keyboard's, as last sent
+  xkb_state* keyState_ = nullptr;
 };
 
 }  // namespace nimbra

@@ -1,6 +1,7 @@
 #include "platform/wayland/wayland_window.h"
 
 #include <linux/input-event-codes.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <algorithm>
 #include <cmath>
@@ -285,8 +286,8 @@ void WaylandWindow::pointerButton(std::uint32_t button, bool pressed) {
   }
 }
 
-void WaylandWindow::key(std::uint32_t code, bool pressed) {
-  if (pressed && code == KEY_ESC && keyboard_ && onEscape) onEscape();
+void WaylandWindow::key(std::uint32_t keysym, bool pressed) {
+  if (pressed && keysym == XKB_KEY_Escape && keyboard_ && onEscape) onEscape();
 }
 
 }  // namespace nimbra

@@ -48,7 +48,7 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   void pointerEnter(Point at) override;
   void pointerMotion(Point at) override;
   void pointerButton(std::uint32_t button, bool pressed) override;
-  void key(std::uint32_t code, bool pressed) override;
+  void key(std::uint32_t keysym, bool pressed) override;
 
   const WaylandOutput* output() const;
   void createSurface();
