@@ -285,12 +285,5 @@ TEST_F(HelperOnSway, RegistersTheHotKeyWithTheShortcutPortalAndOpensOnItsActivat
   EXPECT_EQ(helper->waitExit(5s), 0);
 }
 
-TEST(OpenRequest, FailsWithAMessageWhenNoHelperServesTheFolder) {
-  TempDir dir;
-  ChildProcess open({helperBinary(), "--open", "-Dir", dir.path()});
-  EXPECT_EQ(open.waitExit(5s), 1);
-  EXPECT_EQ(open.stderrText(), "nimbra-wheel: no helper serves " + dir.path() + "\n");
-}
-
 }  // namespace
 }  // namespace nimbra::testing
