@@ -86,7 +86,7 @@ class HelperOnSway : public ::testing::Test {
   std::unique_ptr<ChildProcess> helper;
 };
 
-TEST_F(HelperOnSway, ChoosesWaylandAndReportsThePermissionMissingAsThePartSays) {
+TEST_F(HelperOnSway, ChoosesWaylandAndReportsTheInputPermissionMissing) {
   launch();
   EXPECT_EQ(readFile(dir.file("need_access.txt")), "1");
   EXPECT_EQ(countMessages(log(), "event tap installed"), 0);
