@@ -40,7 +40,7 @@ class HelperOnSway : public ::testing::Test {
   void TearDown() override {
     if (helper && helper->running()) {
       writeFile(dir.file("stop.txt"), "");
-      EXPECT_EQ(helper->waitExit(5s), 0);
+      EXPECT_EQ(helper->waitExit(5s), 0) << helper->stderrText();
     }
   }
 

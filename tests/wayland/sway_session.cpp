@@ -113,6 +113,9 @@ VirtualPointer::VirtualPointer(const std::string& socket) {
 }
 
 VirtualPointer::~VirtualPointer() {
+  // The description has no destroy requests: the proxies go on this side alone.
+  if (pointer_) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(pointer_));
+  if (manager_) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(manager_));
   if (display_) wl_display_disconnect(display_);
 }
 
