@@ -243,7 +243,6 @@ void WaylandWindow::display() {
   wl_surface_damage_buffer(surface_, 0, 0, b->width(), b->height());
   wl_surface_commit(surface_);
   b->setBusy();
-  ++commitCount_;
   connection_.flush();
 }
 

@@ -42,7 +42,6 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   void takeKeyboard(bool take);
   // Escape pressed while the surface has the keyboard.
   std::function<void()> onEscape;
-  int commitCount() const { return commitCount_; }
 
  private:
   void pointerEnter(Point at) override;
@@ -86,7 +85,6 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   WaylandBuffer* staged_ = nullptr;  // painted ahead, not yet sent
   std::vector<std::unique_ptr<WaylandBuffer>> buffers_;
   guint idle_ = 0;
-  int commitCount_ = 0;
 };
 
 }  // namespace nimbra
