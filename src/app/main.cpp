@@ -1,8 +1,10 @@
-// nimbra-wheel: the radial-menu helper. Runs on the X11 desktop when a display can be opened,
-// and headless (file protocol only) otherwise; with --evdev, display-less with the mouse
-// trigger over the kernel's input devices.
+// nimbra-wheel: the radial-menu helper. Runs on a Wayland desktop that offers the layer shell,
+// else on the X11 desktop when a display can be opened, and headless (file protocol only)
+// otherwise; with --evdev, display-less with the mouse trigger over the kernel's input devices.
+// With --open it only asks the helper serving the folder to act as on its hot key.
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -12,6 +14,8 @@
 #include "app/startup.h"
 #include "platform/evdev/evdev_platform.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/open_request.h"
+#include "platform/wayland/wayland_platform.h"
 #include "platform/x11/x11_platform.h"
 #include "wheel/paint/text_label.h"
 
@@ -20,18 +24,36 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv, argv + argc);
-  // With a display named, fontconfig reads its configuration in a thread of Pango's while the
+  if (std::find(args.begin() + 1, args.end(), "--open") != args.end()) {
+    std::string error;
+    const int status = nimbra::sendOpenRequest(nimbra::dirArgument(args), error);
+    if (status != 0) std::fprintf(stderr, "%s\n", error.c_str());
+    return status;
+  }
+  // With a desktop named, fontconfig reads its configuration in a thread of Pango's while the
   // display is opened and start-up goes on; a start that ends early leaves it unfinished.
   const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
   // Asked for by name only: grabbing a desktop's mice is never done unasked.
   const bool evdev = std::find(args.begin() + 1, args.end(), "--evdev") != args.end();
   std::unique_ptr<nimbra::PosixPlatform> platform;
+  std::string noLayerShell;
   if (evdev) {
     platform = std::make_unique<nimbra::EvdevPlatform>();
   } else {
-    if (display && *display) nimbra::startLoadingFonts();
-    platform = nimbra::createX11Platform();
+    if ((display && *display) || (wayland && *wayland)) nimbra::startLoadingFonts();
+    platform = nimbra::createWaylandPlatform(&noLayerShell);
+    if (!platform) platform = nimbra::createX11Platform();
     if (!platform) platform = std::make_unique<nimbra::HeadlessPlatform>();
+  }
+  if (!noLayerShell.empty()) {
+    const std::string line =
+        "no layer-shell on this Wayland desktop: " + noLayerShell +
+        (dynamic_cast<nimbra::HeadlessPlatform*>(platform.get()) ? "; running headless"
+                                                                 : "; using X11 through XWayland");
+    std::fprintf(stderr, "%s\n", line.c_str());
+    nimbra::process().platform = platform.get();
+    nimbra::bootMark(line);
   }
   const int status = nimbra::runHelper(args, *platform);
   // The wheel's window belongs to the platform: let it go while the platform still exists.

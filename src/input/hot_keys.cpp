@@ -7,17 +7,30 @@
 
 namespace nimbra {
 
+namespace {
+
+void logSummonStatus(std::int32_t status) {
+  if (status == 0) {
+    log("hotkey Cmd+Alt+W registered");
+  } else {
+    log("hotkey Cmd+Alt+W REFUSED, status " + std::to_string(status));
+  }
+}
+
+}  // namespace
+
 void installHotKeys() {
   ProcessState& p = process();
   p.platform->installHotKeyHandler(&hotKeyHandler);
+  p.platform->installHotKeyOutcomeHandler(&logSummonStatus);
   const HotKeyRegistration reg = p.platform->registerHotKey(kKeyCodeW, kModCommand | kModOption,
                                                             HotKeyId{kHotSig, kSummonHotKeyId});
   p.summonRef = reg.ref;
-  if (reg.status == 0) {
-    log("hotkey Cmd+Alt+W registered");
-  } else {
-    log("hotkey Cmd+Alt+W REFUSED, status " + std::to_string(reg.status));
-  }
+  if (!reg.pending) logSummonStatus(reg.status);
+  // `nimbra-wheel --open` stands in for the hot key where the desktop grants none.
+  p.platform->acceptOpenRequests(p.paths->dir, [] {
+    hotKeyHandler(HotKeyEvent{HotKeyId{kHotSig, kSummonHotKeyId}});
+  });
 }
 
 std::int32_t hotKeyHandler(const HotKeyEvent& event) {

@@ -149,7 +149,12 @@ inline constexpr std::uint32_t kModOption = 0x800;
 struct HotKeyRegistration {
   std::int32_t status = 0;  // 0 on success
   std::optional<HotKeyRef> ref;
+  // The desktop answers later (a shortcut service may ask the user): the status then goes to
+  // the outcome handler, once, on the main loop.
+  bool pending = false;
 };
+
+using HotKeyOutcomeFn = std::function<void(std::int32_t status)>;
 
 // ---- work-directory lock ----------------------------------------------------
 
@@ -226,6 +231,13 @@ class Platform {
   virtual HotKeyRegistration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                             HotKeyId id) = 0;
   virtual void unregisterHotKey(HotKeyRef ref) = 0;
+  // Where the status of a pending registration goes.
+  virtual void installHotKeyOutcomeHandler(HotKeyOutcomeFn handler) { (void)handler; }
+  // Requests from `nimbra-wheel --open` for the work directory `dir`: `open` runs on the main
+  // loop for each, where the pointer can be known (it acts as the summoning hot key).
+  virtual void acceptOpenRequests(const std::string& dir, std::function<void()> open) {
+    (void)dir, (void)open;
+  }
 
   // Accessibility: whether this process may watch and post input; `prompt` asks the system
   // to offer the user a way to grant it.

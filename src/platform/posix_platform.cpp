@@ -97,6 +97,11 @@ void PosixPlatform::invalidateTimer(TimerId timer) {
   loop_.invalidateTimer(timer);
 }
 
+void PosixPlatform::acceptOpenRequests(const std::string& dir, std::function<void()> open) {
+  openRequests_ = std::make_unique<OpenRequestListener>(
+      loop_.context(), dir, [this, open = std::move(open)] { summon(open); });
+}
+
 void PosixPlatform::deferToMain(std::function<void()> work) {
   loop_.deferToMain(std::move(work));
 }

@@ -1,0 +1,115 @@
+#include "platform/wayland/wayland_platform.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/wayland/wayland_window.h"
+
+namespace nimbra {
+namespace {
+
+constexpr HotKeyRef kEscapeRef = 1;
+constexpr HotKeyRef kSummonRef = 2;
+
+// Forgets the overlay when it goes, so no call reaches a window that is gone.
+class TrackedWindow : public WaylandWindow {
+ public:
+  TrackedWindow(WaylandConnection& c, ViewDelegate& v, WaylandWindow*& slot)
+      : WaylandWindow(c, v), slot_(slot) {
+    slot_ = this;
+  }
+  ~TrackedWindow() override {
+    if (slot_ == this) slot_ = nullptr;
+  }
+
+ private:
+  WaylandWindow*& slot_;
+};
+
+}  // namespace
+
+std::unique_ptr<WaylandPlatform> WaylandPlatform::open(std::string* why) {
+  std::unique_ptr<WaylandPlatform> p(new WaylandPlatform());
+  p->connection_ = WaylandConnection::open(p->loop().context());
+  if (!p->connection_) return nullptr;
+  if (!p->connection_->layerShell() || !p->connection_->compositor() || !p->connection_->shm()) {
+    if (why) *why = "the compositor offers no zwlr_layer_shell_v1 (version 3 or later)";
+    return nullptr;
+  }
+  p->probe_ = std::make_unique<WaylandPointerProbe>(*p->connection_);
+  return p;
+}
+
+// The probe and the overlay go before the connection they use.
+WaylandPlatform::~WaylandPlatform() {
+  shortcuts_.reset();
+  probe_.reset();
+}
+
+Point WaylandPlatform::pointerLocation() {
+  return Point{pointer_.x, firstScreenHeight() - pointer_.y};
+}
+
+std::unique_ptr<PlatformWindow> WaylandPlatform::createOverlayWindow(ViewDelegate& view) {
+  auto window = std::make_unique<TrackedWindow>(*connection_, view, window_);
+  window->onEscape = [this] {
+    if (handler_ && escape_) handler_(HotKeyEvent{escape_});
+  };
+  return window;
+}
+
+HotKeyRegistration WaylandPlatform::registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
+                                                   HotKeyId id) {
+  if (keyCode == kKeyCodeEscape && modifiers == 0) {
+    // Keys reach a client only with the keyboard focus: the overlay takes it while Escape is
+    // wanted, and the compositor gives it back to the window that had it.
+    escape_ = id;
+    if (window_) window_->takeKeyboard(true);
+    return {0, kEscapeRef};
+  }
+  if (shortcuts_) return {GlobalShortcuts::kFailed, std::nullopt};  // one summoning key
+  summonId_ = id;
+  shortcuts_ = std::make_unique<GlobalShortcuts>(
+      [this](std::int32_t status) {
+        if (outcome_) outcome_(status);
+      },
+      [this] {
+        summon([this] {
+          if (handler_ && summonId_) handler_(HotKeyEvent{summonId_});
+        });
+      });
+  return {0, kSummonRef, true};
+}
+
+void WaylandPlatform::unregisterHotKey(HotKeyRef ref) {
+  if (ref != kEscapeRef) return;
+  escape_.reset();
+  if (window_) window_->takeKeyboard(false);
+}
+
+void WaylandPlatform::summon(std::function<void()> open) {
+  // A wheel on the screen is closed by the summons: no need to know where the pointer is.
+  if (window_ && window_->shown()) return open();
+  const bool probing = probe_->start([this, open](Point at) {
+    pointer_ = at;
+    pointerKnown_ = true;
+    open();
+  });
+  if (probing) return;
+  // A seat without a pointer: the wheel opens where it last was, at first the first output's
+  // centre, and is worked with the keyboard's Escape alone.
+  if (!pointerKnown_ && !connection_->outputs().empty()) {
+    const Rect& first = connection_->outputs().front()->logical;
+    pointer_ = Point{first.origin.x + std::floor(first.size.width / 2),
+                     first.origin.y + std::floor(first.size.height / 2)};
+  }
+  open();
+}
+
+std::unique_ptr<PosixPlatform> createWaylandPlatform(std::string* why) {
+  const char* display = std::getenv("WAYLAND_DISPLAY");
+  if (!display || !*display) return nullptr;
+  return WaylandPlatform::open(why);
+}
+
+}  // namespace nimbra

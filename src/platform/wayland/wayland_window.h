@@ -1,0 +1,90 @@
+// The overlay on Wayland: a layer surface on the overlay layer of the output under the wheel's
+// centre, transparent around the ring, never given the keyboard unless asked (Escape in
+// hot-key mode), and taking the mouse only while the view does (its input region).
+//
+// A layer surface cannot leave its output, so the window is the part of the view's square on
+// that output; pointer positions are given back in the whole view's coordinates. A click that
+// closes the wheel keeps an empty surface until the button comes up, so its release never
+// reaches what lies beneath.
+#pragma once
+
+#include <glib.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/wayland/wayland_buffer.h"
+#include "platform/wayland/wayland_connection.h"
+
+struct zwlr_layer_surface_v1;
+
+namespace nimbra {
+
+class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
+ public:
+  WaylandWindow(WaylandConnection& connection, ViewDelegate& view);
+  ~WaylandWindow() override;
+  WaylandWindow(const WaylandWindow&) = delete;
+  WaylandWindow& operator=(const WaylandWindow&) = delete;
+
+  void setFrame(const Rect& frame) override;
+  void setNeedsDisplay() override;
+  void orderFrontRegardless() override;
+  void orderOut() override;
+  void setIgnoresMouseEvents(bool ignores) override;
+  double backingScale() const override { return scale_; }
+
+  // Shown, or asked to be and waiting for the compositor.
+  bool shown() const { return wantShown_; }
+  // Takes the keyboard for the surface (Escape) or gives it back.
+  void takeKeyboard(bool take);
+  // Escape pressed while the surface has the keyboard.
+  std::function<void()> onEscape;
+
+ private:
+  void pointerEnter(Point at) override;
+  void pointerMotion(Point at) override;
+  void pointerButton(std::uint32_t button, bool pressed) override;
+  void key(std::uint32_t keysym, bool pressed) override;
+
+  const WaylandOutput* output() const;
+  void createSurface();
+  void destroySurface();
+  void applyInputRegion();
+  void scheduleDisplay();
+  static gboolean onDisplayIdle(gpointer self);
+  static void onConfigure(void* self, zwlr_layer_surface_v1*, std::uint32_t serial,
+                          std::uint32_t width, std::uint32_t height);
+  static void onClosed(void* self, zwlr_layer_surface_v1*);
+  // Paints the view (or nothing, while closing) into a free buffer.
+  WaylandBuffer* paint(bool blank);
+  // Sends the current picture when the surface is ready for it.
+  void display();
+  Point inView(Point local) const { return Point{local.x + offset_.x, local.y + offset_.y}; }
+
+  WaylandConnection& connection_;
+  ViewDelegate& view_;
+  // The part of the view's square that the surface covers, in layout points, and where that
+  // part starts within the view.
+  Rect placed_{{0, 0}, {1, 1}};
+  Point offset_;
+  std::uint32_t outputName_ = 0;  // the output the surface is (to be) on; 0 for none
+  int scale_ = 1;
+  wl_surface* surface_ = nullptr;
+  zwlr_layer_surface_v1* layer_ = nullptr;
+  bool configured_ = false;
+  bool wantShown_ = false;
+  bool dirty_ = true;
+  bool ignoresMouse_ = true;
+  bool keyboard_ = false;
+  bool closing_ = false;  // hidden, the surface kept for the release of a held button
+  int buttonsDown_ = 0;
+  Point lastLocal_;                  // the pointer's last place on the surface
+  WaylandBuffer* staged_ = nullptr;  // painted ahead, not yet sent
+  std::vector<std::unique_ptr<WaylandBuffer>> buffers_;
+  guint idle_ = 0;
+};
+
+}  // namespace nimbra

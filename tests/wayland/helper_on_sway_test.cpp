@@ -1,0 +1,289 @@
+// The real helper on a private headless sway: summoned by `nimbra-wheel --open`, its pointer a
+// virtual one of the test's, its keys typed with wtype, watched through its files and grim.
+// kFourSegments has radius 100; its red segment is the upper one, with Copy, Paste and Cut on
+// its arc.
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+
+#include "support/child_process.h"
+#include "support/helper_fixture.h"
+#include "support/temp_dir.h"
+#include "sway_session.h"
+
+namespace nimbra::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kDesk = 0x305070;
+
+bool red(std::uint32_t p) {
+  return (p >> 16) > 180 && ((p >> 8) & 0xFF) < 70 && (p & 0xFF) < 70;
+}
+
+class HelperOnSway : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session = std::make_unique<SwaySession>(
+        "output HEADLESS-1 resolution 1280x720 position 0 0 bg #305070 solid_color\n");
+    ASSERT_TRUE(session->ok()) << "sway did not start";
+    pointer = std::make_unique<VirtualPointer>(session->socket());
+    ASSERT_TRUE(pointer->ok()) << "no virtual pointer";
+    // A seat keyboard for the whole test, as a desktop has: each wtype's own comes and goes.
+    keyboard = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/wtype", "-s", "60000"}, session->env());
+  }
+  void TearDown() override {
+    if (helper && helper->running()) {
+      writeFile(dir.file("stop.txt"), "");
+      EXPECT_EQ(helper->waitExit(5s), 0) << helper->stderrText();
+    }
+  }
+
+  void launch(const std::vector<std::string>& env = {}) {
+    writeFile(dir.file("wheel.cfg"), kFourSegments);
+    std::vector<std::string> all = session->env();
+    all.insert(all.end(), env.begin(), env.end());
+    helper = std::make_unique<ChildProcess>(
+        std::vector<std::string>{helperBinary(), "-Dir", dir.path()}, all);
+    ASSERT_TRUE(waitLogged("accessibility permission NOT granted yet")) << log();
+  }
+  int open() { return session->run({helperBinary(), "--open", "-Dir", dir.path()}); }
+  void openAt(int x, int y, int times = 1) {
+    pointer->moveTo(x, y);
+    ASSERT_EQ(open(), 0);
+    const std::string at = std::to_string(x) + "," + std::to_string(y);
+    ASSERT_TRUE(waitLogged("wheel opened by hotkey at " + at, times)) << log();
+    waitShown(x, y);
+  }
+  // The compositor shows the surface a round trip after the log line, and only then gives it
+  // the pointer and the keyboard. Its dark hub is left of the cursor's point.
+  void waitShown(int x, int y, int scale = 1) {
+    ASSERT_TRUE(eventually([&] { return pixel((x - 20) * scale, (y - 5) * scale) != kDesk; }))
+        << "not on the screen";
+  }
+  std::string log() const { return readFile(dir.file("log.txt")); }
+  bool waitLogged(const std::string& message, int times = 1) {
+    return eventually([&] { return countMessages(log(), message) >= times; });
+  }
+  bool waitCmd(const std::string& text) {
+    return eventually([&] { return readFile(dir.file("cmd.txt")) == text; });
+  }
+  Picture picture() const { return session->screenshot().value_or(Picture{1, 1, {0}}); }
+  std::uint32_t pixel(int x, int y) const {
+    const Picture p = picture();
+    return x < p.width && y < p.height ? p.at(x, y) : 0;
+  }
+
+  TempDir dir;
+  std::unique_ptr<SwaySession> session;
+  std::unique_ptr<VirtualPointer> pointer;
+  std::unique_ptr<ChildProcess> keyboard;
+  std::unique_ptr<ChildProcess> helper;
+};
+
+TEST_F(HelperOnSway, ChoosesWaylandAndReportsTheInputPermissionMissing) {
+  launch();
+  EXPECT_EQ(readFile(dir.file("need_access.txt")), "1");
+  EXPECT_EQ(countMessages(log(), "event tap installed"), 0);
+  // No session bus here, so no shortcut portal: said once, whatever the ticks.
+  ASSERT_TRUE(waitLogged("accessibility permission NOT granted yet", 2)) << log();
+  EXPECT_EQ(countMessages(log(), "hotkey Cmd+Alt+W REFUSED, status -1"), 1);
+  EXPECT_EQ(helper->stderrText(), "");
+}
+
+// Opened at the pointer: the ring with the desktop around it, the upper segment lit when the
+// pointer is on it, and a left click on Paste picks it.
+TEST_F(HelperOnSway, OpenShowsTheWheelAtThePointerAndALeftClickPicks) {
+  launch();
+  openAt(640, 200);
+  EXPECT_TRUE(waitCmd("~open"));
+  // The upper segment's ring; sway paints the cursor into the picture, right of and below it.
+  pointer->moveTo(640, 125);
+  ASSERT_TRUE(eventually([&] { return red(pixel(620, 130)); }))
+      << "the selected segment is not painted red";
+  const Picture shown = picture();
+  EXPECT_NE(shown.at(715, 200), shown.at(620, 130)) << "an unselected segment is lit";
+  EXPECT_EQ(shown.at(435, 405), kDesk);  // the square's lower corners
+  EXPECT_EQ(shown.at(845, 405), kDesk);
+  pointer->moveTo(640, 65);  // Paste
+  pointer->click(BTN_LEFT);
+  ASSERT_TRUE(waitCmd("paste")) << log();
+  EXPECT_TRUE(eventually([&] { return pixel(620, 130) == kDesk; })) << "still on the screen";
+}
+
+// Opened at the pointer, off centre: the square takes the clicks, a pick or a close each; Escape
+// and a second summons close it too.
+TEST_F(HelperOnSway, TheSummonedWheelTakesTheClicksInItsSquareAndClosesOnEscapeOrASecondSummons) {
+  launch();
+  const std::tuple<int, std::uint32_t, int, int, const char*> clicks[] = {
+      {300, BTN_LEFT, 500, 192, "paste"},     // between the ring and the tool cells
+      {300, BTN_LEFT, 295, 115, "only"},      // the square's corner
+      {300, BTN_RIGHT, 500, 300, nullptr},    // the centre: right closes
+      {300, BTN_MIDDLE, 705, 505, nullptr}};  // the opposite corner
+  int opened = 0, closed = 0;
+  for (auto [viaY, button, x, y, fired] : clicks) {
+    openAt(500, 300, ++opened);
+    pointer->moveTo(500, viaY);
+    pointer->moveTo(x, y);
+    pointer->click(button);
+    closed += fired ? 0 : 1;
+    ASSERT_TRUE(fired ? waitCmd(fired) : waitLogged("wheel closed without a pick", closed))
+        << x << "," << y << "\n"
+        << log();
+  }
+  openAt(500, 300, ++opened);
+  ASSERT_EQ(session->run({"/usr/bin/wtype", "-k", "Escape"}), 0);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+  openAt(500, 300, ++opened);
+  ASSERT_EQ(open(), 0);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+  EXPECT_TRUE(eventually([&] { return pixel(470, 290) == kDesk; })) << "still on the screen";
+}
+
+// The keyboard is the wheel's only while it is open: the focused window gets the keys typed
+// before and after, none typed meanwhile, and Escape closes the wheel.
+TEST_F(HelperOnSway, TheFocusedWindowHasTheKeyboardAgainOnceEscapeClosedTheWheel) {
+  const std::string keys = dir.file("keys.txt");
+  ChildProcess window(
+      {"/bin/sh", "-c", "exec stdbuf -oL /usr/bin/weston-eventdemo --log-key > " + keys},
+      session->env());
+  auto typed = [&](const char* text) { ASSERT_EQ(session->run({"/usr/bin/wtype", text}), 0); };
+  auto got = [&](int unicode) {
+    return readFile(keys).find("unicode: " + std::to_string(unicode) + ", state: released") !=
+           std::string::npos;
+  };
+  ASSERT_TRUE(eventually([&] {
+    typed("a");
+    return got('a');
+  })) << "the window never had the keyboard";
+  launch();
+  openAt(640, 360);
+  typed("b");
+  ASSERT_EQ(session->run({"/usr/bin/wtype", "-k", "Escape"}), 0);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick")) << log();
+  typed("c");
+  EXPECT_TRUE(eventually([&] { return got('c'); })) << "the keyboard was not given back";
+  EXPECT_FALSE(got('b')) << "a key typed while the wheel was open reached the window\n"
+                         << readFile(keys) << log();
+}
+
+// The desktop changed under a running helper: the wheel opens at the pointer, at the output's
+// scale (twice as many pixels, the same size on the screen) and on the output under it.
+TEST_F(HelperOnSway, OpensAtThePointerAtScaleTwoAndOnASecondOutput) {
+  launch();
+  struct Case {
+    std::vector<std::string> commands;
+    int x, y, width, height;  // the pointer, in the layout of all outputs
+    int scale;
+  };
+  const Case cases[] = {
+      {{"output HEADLESS-1 scale 2"}, 320, 180, 640, 360, 2},
+      {{"output HEADLESS-1 scale 1", "create_output",
+        "output HEADLESS-2 resolution 1280x720 position 1280 0 bg #305070 solid_color"},
+       1680,
+       300,
+       2560,
+       720,
+       1}};
+  int closed = 0;
+  for (const Case& c : cases) {
+    for (const std::string& command : c.commands) {
+      ASSERT_EQ(session->run({"/usr/bin/swaymsg", command}), 0) << command;
+    }
+    const int layoutWidth = c.width, layoutHeight = c.height;
+    pointer->moveTo(c.x, c.y, layoutWidth, layoutHeight);
+    ASSERT_TRUE(eventually([&] {
+      // Pixels of the picture at layout points, measured from the pointer.
+      const Picture p = picture();
+      return p.width == c.width * c.scale && p.at((c.x + 60) * c.scale, c.y * c.scale) == kDesk;
+    })) << "the desktop is not ready";
+    ASSERT_EQ(open(), 0);
+    const std::string at = std::to_string(c.x) + "," + std::to_string(c.y);
+    ASSERT_TRUE(waitLogged("wheel opened by hotkey at " + at)) << log();
+    waitShown(c.x, c.y, c.scale);
+    pointer->moveTo(c.x, c.y - 75, layoutWidth, layoutHeight);  // the upper segment's ring
+    auto px = [&](const Picture& p, int dx, int dy) {
+      return p.at((c.x + dx) * c.scale, (c.y + dy) * c.scale);
+    };
+    ASSERT_TRUE(eventually([&] { return red(px(picture(), -20, -70)); }))
+        << c.commands.front() << ": the selected segment is not under the pointer";
+    const Picture shown = picture();
+    // Crisp: across the ring's inner edge, each device pixel has a shade of its own, where a
+    // picture painted at a lower scale and enlarged repeats each one.
+    int ownShades = 0;
+    for (int y = (c.y - 35) * c.scale; y < (c.y - 15) * c.scale; y += c.scale) {
+      ownShades += shown.at((c.x - 20) * c.scale, y) != shown.at((c.x - 20) * c.scale, y + 1);
+    }
+    EXPECT_GT(ownShades, 4) << "not painted at the output's scale";
+    EXPECT_TRUE(red(px(shown, 0, -97))) << "the ring is smaller than its radius";
+    EXPECT_EQ(px(shown, 90, 90), kDesk) << "the ring is larger than its radius";
+    ASSERT_EQ(open(), 0);
+    ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
+  }
+}
+
+// The compositor goes away: the helper carries on with the files, idle, and stops on request.
+TEST_F(HelperOnSway, OutlivesItsCompositorIdleAndStillServesTheFileProtocol) {
+  launch();
+  keyboard.reset();
+  pointer.reset();
+  session.reset();
+  auto cpuTicks = [&] {  // user and system time, in ticks of 10 ms
+    std::string line = readFile("/proc/" + std::to_string(helper->pid()) + "/stat");
+    std::istringstream fields(line.substr(line.rfind(')') + 2));  // from the state, field 3
+    std::string skip;
+    for (int field = 3; field < 14; ++field) fields >> skip;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+  };
+  const std::string heartbeat = readFile(dir.file("pid.txt"));
+  ASSERT_TRUE(eventually([&] { return readFile(dir.file("pid.txt")) != heartbeat; }));
+  const long before = cpuTicks();
+  const std::string next = readFile(dir.file("pid.txt"));
+  ASSERT_TRUE(eventually([&] { return readFile(dir.file("pid.txt")) != next; }));
+  EXPECT_LT(cpuTicks() - before, 20) << "busy without its compositor";
+  writeFile(dir.file("stop.txt"), "");
+  EXPECT_EQ(helper->waitExit(5s), 0);
+}
+
+// Super+Alt+W through a stand-in of the GlobalShortcuts portal on a private session bus: bound
+// and pressed, or refused with the portal's response code.
+TEST_F(HelperOnSway, RegistersTheHotKeyWithTheShortcutPortalAndOpensOnItsActivation) {
+  TempDir bus;
+  const std::string address = "DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus.file("socket");
+  ChildProcess daemon({"/usr/bin/dbus-daemon", "--session", "--nofork",
+                       "--address=unix:path=" + bus.file("socket")});
+  ASSERT_TRUE(eventually([&] { return fileExists(bus.file("socket")); })) << daemon.stderrText();
+  {
+    ChildProcess portal({NIMBRA_PORTAL_STAND_IN, bus.file("refusing"), "--refuse", "1"}, {address});
+    ASSERT_TRUE(eventually([&] { return fileExists(bus.file("refusing")); }));
+    launch({address});
+    ASSERT_TRUE(waitLogged("hotkey Cmd+Alt+W REFUSED, status 1")) << log();
+    writeFile(dir.file("stop.txt"), "");
+    ASSERT_EQ(helper->waitExit(5s), 0);
+  }
+  std::filesystem::remove(dir.file("log.txt"));
+  ChildProcess portal({NIMBRA_PORTAL_STAND_IN, bus.file("binding")}, {address});
+  ASSERT_TRUE(eventually([&] { return fileExists(bus.file("binding")); }));
+  launch({address});
+  ASSERT_TRUE(waitLogged("hotkey Cmd+Alt+W registered")) << log();
+  pointer->moveTo(300, 200);
+  portal.signal(SIGUSR1);
+  ASSERT_TRUE(waitLogged("wheel opened by hotkey at 300,200")) << log();
+  portal.signal(SIGUSR1);
+  ASSERT_TRUE(waitLogged("wheel closed without a pick")) << log();
+  // The session bus going away leaves the helper serving.
+  daemon.signal(SIGTERM);
+  ASSERT_TRUE(daemon.waitExit(5s));
+  writeFile(dir.file("stop.txt"), "");
+  EXPECT_EQ(helper->waitExit(5s), 0);
+}
+
+}  // namespace
+}  // namespace nimbra::testing
