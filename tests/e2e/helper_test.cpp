@@ -144,9 +144,11 @@ TEST_F(Helper, ServesTheWorkedExampleAndEndsOnAStopRequest) {
   EXPECT_EQ(m[1], "config: 2 sections, R=80, hold=350ms");
   for (const char* name : {"pid.txt", "helper.lock"})
     EXPECT_EQ(fs::symlink_status(dir.file(name)).permissions(), fs::perms(0644)) << name;
+  helper->signal(SIGSTOP);  // its tick must not come first, however slow the newcomer starts
   writeFile(dir.file("stop.txt"), "");
   EXPECT_EQ(launch()->waitExit(10s), 0);
   EXPECT_EQ(countLogged(yieldedTo(helper->pid())), 1);
+  helper->signal(SIGCONT);
   EXPECT_EQ(helper->waitExit(10s), 0);
   EXPECT_EQ(countLogged("stop requested \u2014 exiting"), 1);
   EXPECT_EQ(names(), (std::set<std::string>{"helper.lock", "log.txt", "wheel.cfg"}));
