@@ -119,10 +119,11 @@ TEST_F(HostTest, AHelperEndsWithItsHostHoweverItEndsUnlessTheHostOptsOut) {
       (void)!::write(ready[1], "1", 1);
       for (;;) ::pause();
     }
+    ::close(ready[1]);  // a host that fails to start ends the read
     char byte;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    const ssize_t started = ::read(ready[0], &byte, 1);
     ::close(ready[0]);
-    ::close(ready[1]);
+    ASSERT_EQ(started, 1);
     const pid_t helper = heartbeatPid();
     const std::string beat = readFile(dir.file("pid.txt"));
     EXPECT_TRUE(alive(helper)) << "ended with the thread that started it";
@@ -130,7 +131,8 @@ TEST_F(HostTest, AHelperEndsWithItsHostHoweverItEndsUnlessTheHostOptsOut) {
     ::waitpid(host, nullptr, 0);
     if (endWithHost) {
       EXPECT_TRUE(eventually([&] { return !alive(helper); }));
-    } else {  // it beats on
+      if (alive(helper)) ::kill(helper, SIGKILL);  // must not outlive the test
+    } else {                                       // it beats on
       EXPECT_TRUE(eventually([&] { return readFile(dir.file("pid.txt")) != beat; }));
       writeFile(dir.file("stop.txt"), "");
       EXPECT_TRUE(eventually([&] { return !alive(helper); }));

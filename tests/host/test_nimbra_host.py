@@ -125,7 +125,7 @@ class HostTest(unittest.TestCase):
         wheel = one_tool_wheel()
         wheel.segments.append(nh.Segment("View", "#9c6ade", [nh.Tool("Zoom", "zoom")]))
         real_write = os.write
-        with mock.patch.object(nh.os, "write", lambda fd, data: real_write(fd, data[:100])):
+        with mock.patch.object(nh.os, "write", lambda fd, data: real_write(fd, data[:10])):
             helper.set_wheel(wheel)  # a write that takes part of what it is given
         self.assertEqual(Path(self.file("wheel.cfg")).read_text(), wheel.to_cfg())
         self.assertTrue(eventually(lambda: self.logged("config reloaded: 2 sections")))
