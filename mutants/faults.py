@@ -167,6 +167,7 @@ M = [
 ('H12','host/src/helper.cpp',[('::pthread_sigmask(SIG_BLOCK, &outside, &waiting);','::pthread_sigmask(SIG_BLOCK, nullptr, &waiting);')],'host','a signal that lands while pid.txt is read is lost: the wait runs to its timeout'),
 ('H13','host/src/helper.cpp',[('other > 0 && !options.join','other > 0 && false')],'host','a folder another host serves is taken over: its wheel.cfg is replaced'),
 ('H14','host/src/helper.cpp',[('      result = Wait::ended;','      result = Wait::timeout;')],'host','the helper\'s end reads as a timeout'),
+('H15','host/src/helper_process.cpp',[('return stale && record->pid == probe.l_pid ? 0 : probe.l_pid;','return probe.l_pid;')],'host','a wedged helper\'s folder is refused as served: no new start can take over from it'),
 ('M01','host/python/nimbra_host.py',[('        while data:\n            written = os.write(fd, data)','        if data:\n            written = os.write(fd, data)')],'host','a short write cuts wheel.cfg off silently'),
 ('M02','host/python/nimbra_host.py',[('if not isinstance(value, int) or isinstance(value, bool):','if False:')],'host','hold_ms 300.7 or size True is written as the helper would not read it'),
 ('M03','host/python/nimbra_host.py',[('if not least <= value <= _INT64_MAX:','if value < least:')],'host','a size of 10**30 is written: the helper skips the line'),
@@ -175,4 +176,5 @@ M = [
 ('M06','host/python/nimbra_host.py',[('if end_with_host and (prctl(','if False and (prctl(')],'host','no parent-death signal: a helper outlives a killed host'),
 ('M07','host/python/nimbra_host.py',[('child = _Spawner.run(run) if end_with_host else run()','child = run()')],'host','the helper is forked by the calling thread: it dies when that thread ends'),
 ('M08','host/python/nimbra_host.py',[('    if not isinstance(directory, str):','    if False:')],'host','a bytes path makes the folder before failing'),
+('M09','host/python/nimbra_host.py',[('return None if stale and record[0] == holder else holder','return holder')],'host','a wedged helper\'s folder is refused as served: no new start can take over from it'),
 ]

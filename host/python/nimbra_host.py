@@ -617,9 +617,11 @@ def _serving_helper(directory):
     """The helper serving the folder, by its lock or a fresh heartbeat of a live nimbra-wheel;
     None when none does."""
     holder = _lock_holder(directory)
-    if holder:
-        return holder
     record = _heartbeat(directory)
+    stale = record is not None and _now_ms() - record[1] >= STALE_AFTER_MS
+    if holder:
+        # A holder whose own record has gone stale is wedged: a new helper takes over from it.
+        return None if stale and record[0] == holder else holder
     return record[0] if _fresh(record) and _is_helper_process(record[0]) else None
 
 

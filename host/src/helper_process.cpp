@@ -178,6 +178,8 @@ pid_t spawn_helper(const std::string& binary, const std::string& dir, int& stder
 }
 
 pid_t serving_helper(const std::string& dir) {
+  const std::optional<Heartbeat> record = read_heartbeat(dir);
+  const bool stale = record && now_ms() - record->stamp_ms >= kStaleAfterMs;
   // The lock on helper.lock names its holder even before its first heartbeat.
   const int fd =
       ::open(join(dir, "helper.lock").c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -189,11 +191,10 @@ pid_t serving_helper(const std::string& dir) {
     const bool held = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                       ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
     ::close(fd);
-    if (held && probe.l_pid > 0) return probe.l_pid;
+    // A holder whose own record has gone stale is wedged: a new helper takes over from it.
+    if (held && probe.l_pid > 0) return stale && record->pid == probe.l_pid ? 0 : probe.l_pid;
   }
-  const std::optional<Heartbeat> record = read_heartbeat(dir);
-  if (record && now_ms() - record->stamp_ms < kStaleAfterMs && process_alive(record->pid) &&
-      is_helper_process(record->pid)) {
+  if (record && !stale && process_alive(record->pid) && is_helper_process(record->pid)) {
     return record->pid;
   }
   return 0;

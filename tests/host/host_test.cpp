@@ -184,6 +184,10 @@ TEST_F(HostTest, StopTerminatesAWedgedHelperAfterTheTimeout) {
   };
   ASSERT_TRUE(eventually(spareLeft));
   ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  // With its record stale, a start on the folder is no take-over of another host's helper.
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  writeFile(dir.file("pid.txt"), std::to_string(pid) + "|" + std::to_string((now - 9s) / 1ms));
+  const host::Helper second = start();
   EXPECT_FALSE(helper.stop(300ms));
   EXPECT_TRUE(eventually([&] { return ::kill(pid, 0) != 0; }));
   EXPECT_TRUE(eventually([&] { return !spareLeft(); })) << "killed, never woken to act on SIGTERM";

@@ -155,6 +155,9 @@ class HostTest(unittest.TestCase):
         spare_left = lambda: any(n.startswith(".pid.txt.") for n in os.listdir(self.dir))
         self.assertTrue(eventually(spare_left))
         os.kill(pid, signal.SIGSTOP)
+        # With its record stale, a start on the folder is no take-over of another host's helper.
+        Path(self.file("pid.txt")).write_text(f"{pid}|{time.time_ns() // 10**6 - 9000}")
+        second = self.start()
         self.assertFalse(helper.stop(0.3))
         self.assertTrue(gone(pid))
         self.assertFalse(spare_left(), "killed, never woken to act on the SIGTERM")
