@@ -163,7 +163,7 @@ M = [
 ('H08','host/src/helper.cpp',[('    stop();\n  } catch','    (void)0;\n  } catch')],'host','a Helper that goes leaves its helper running'),
 ('H09','host/src/helper.cpp',[('  if (!state_) throw std::logic_error(','  if (false) throw std::logic_error(')],'host','a call on a moved-from Helper dereferences nothing and crashes'),
 ('H10','host/src/helper_process.cpp',[('  if (c.end_with_host) {','  if (false) {')],'host','no parent-death signal: a helper outlives a killed host'),
-('H11','host/src/helper_process.cpp',[('end_with_host ? Spawner::instance().fork(child) : ::fork()','::fork()')],'host','the helper is forked by the calling thread: it dies when that thread ends'),
+('H11','host/src/helper_process.cpp',[('end_with_host ? Spawner::instance().fork(child, forkError) : ::fork()','::fork()')],'host','the helper is forked by the calling thread: it dies when that thread ends'),
 ('H12','host/src/helper.cpp',[('::pthread_sigmask(SIG_BLOCK, &outside, &waiting);','::pthread_sigmask(SIG_BLOCK, nullptr, &waiting);')],'host','a signal that lands while pid.txt is read is lost: the wait runs to its timeout'),
 ('H13','host/src/helper.cpp',[('other > 0 && !options.join','other > 0 && false')],'host','a folder another host serves is taken over: its wheel.cfg is replaced'),
 ('H14','host/src/helper.cpp',[('      result = Wait::ended;','      result = Wait::timeout;')],'host','the helper\'s end reads as a timeout'),

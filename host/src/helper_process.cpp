@@ -108,33 +108,43 @@ class Spawner {
     }
     return *spawner;
   }
-  pid_t fork(const Child& child) {
+  // fork() on the spawner's thread: the child's pid, or -1 with `error` set.
+  pid_t fork(const Child& child, int& error) {
+    Job job{&child};
     std::unique_lock lock(mutex_);
     turn_.wait(lock, [&] { return !job_; });
-    job_ = &child;
+    job_ = &job;
     turn_.notify_all();
-    turn_.wait(lock, [&] { return !job_; });
-    return pid_;
+    turn_.wait(lock, [&] { return job.done; });
+    error = job.error;
+    return job.pid;
   }
 
  private:
   Spawner() {
     std::thread([this] { run(); }).detach();
   }
+  struct Job {
+    const Child* child;
+    pid_t pid = -1;
+    int error = 0;
+    bool done = false;
+  };
   void run() {
     std::unique_lock lock(mutex_);
     for (;;) {
       turn_.wait(lock, [&] { return job_ != nullptr; });
-      pid_ = ::fork();
-      if (pid_ == 0) becomeHelper(*job_);
+      job_->pid = ::fork();
+      if (job_->pid == 0) becomeHelper(*job_->child);
+      job_->error = errno;
+      job_->done = true;
       job_ = nullptr;
       turn_.notify_all();
     }
   }
   std::mutex mutex_;
   std::condition_variable turn_;
-  const Child* job_ = nullptr;
-  pid_t pid_ = -1;
+  Job* job_ = nullptr;  // the one job being done; the next caller waits for it to go
 };
 
 }  // namespace
@@ -154,9 +164,10 @@ pid_t spawn_helper(const std::string& binary, const std::string& dir, int& stder
   std::vector<char*> argv{const_cast<char*>(binary.c_str()), const_cast<char*>("-Dir"),
                           const_cast<char*>(dir.c_str()), nullptr};
   const Child child{path.c_str(), argv.data(), err[1], exec[1], ::getpid(), end_with_host};
-  const pid_t pid = end_with_host ? Spawner::instance().fork(child) : ::fork();
+  int forkError = 0;
+  const pid_t pid = end_with_host ? Spawner::instance().fork(child, forkError) : ::fork();
   if (pid == 0) becomeHelper(child);
-  const int forkError = errno;
+  if (!end_with_host) forkError = errno;
   ::close(err[1]);
   ::close(exec[1]);
   int execError = 0;
