@@ -3,7 +3,7 @@
 # shared library), libnimbra-host-dev (header, .so link, pkg-config and CMake files, the
 # section-3 page) and python3-nimbra-host (the module). Depends of the first two are worked out
 # by dpkg-shlibdeps. `cmake --install` installs the same files.
-set(NIMBRA_MAINTAINER "nimbra-wheel maintainers <maintainers@nimbra-wheel.org>" CACHE STRING
+set(NIMBRA_DEB_MAINTAINER "nimbra-wheel maintainers <maintainers@nimbra-wheel.org>" CACHE STRING
   "Maintainer field of the Debian packages")
 set(NIMBRA_LIB_PACKAGE libnimbra-host${NIMBRA_HOST_SOVERSION})
 
@@ -31,7 +31,7 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL helper lib dev python)
 set(CPACK_PACKAGE_NAME nimbra-wheel)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_CONTACT "${NIMBRA_MAINTAINER}")
+set(CPACK_PACKAGE_CONTACT "${NIMBRA_DEB_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
