@@ -7,11 +7,12 @@
             if not event.is_open:
                 run(event.command)
 
-Everything passes through the work directory's files, as nimbra-wheel(1) describes. One thread
-drives a Helper.
+Everything passes through the work directory's files, as nimbra-host(3) and nimbra-wheel(1)
+describe. One thread drives a Helper.
 """
 
 import ctypes
+import errno
 import ctypes.util
 import dataclasses
 import os
@@ -20,10 +21,16 @@ import signal
 import stat
 import struct
 import tempfile
+import threading
 import time
 import unicodedata
 
-__all__ = ["Tool", "Segment", "Wheel", "Event", "Helper", "WheelError", "StartError", "start"]
+__version__ = "0.2.0"
+__all__ = ["Tool", "Segment", "Wheel", "Event", "Helper", "WheelError", "StartError", "start",
+           "write_cmd", "OPEN"]
+
+OPEN = "~open"  # what the helper writes to cmd.txt when the wheel opens
+_INT64_MAX = 2**63 - 1  # the largest HOLD or SIZE the helper reads
 
 STALE_AFTER_MS = 5000  # a heartbeat this old is stale, as the helper itself judges
 _POLL_PERIOD = 0.005
@@ -37,12 +44,14 @@ class WheelError(ValueError):
 
 class StartError(RuntimeError):
     """The helper did not start. status: its exit status (2: it refused the work directory),
-    or -1 when it did not exit; message: what it wrote to standard error."""
+    or -1 when it did not exit; message: what it wrote to standard error; serving_pid: the
+    helper of another host that already serves the folder (see start's join), else None."""
 
-    def __init__(self, what, status=-1, message=""):
+    def __init__(self, what, status=-1, message="", serving_pid=None):
         super().__init__(what)
         self.status = status
         self.message = message
+        self.serving_pid = serving_pid
 
 
 @dataclasses.dataclass
@@ -76,11 +85,17 @@ class Wheel:
         if not self.segments:
             raise WheelError("the wheel has no segment: the helper would keep its previous wheel")
         lines = []
-        for key, value, least in (("HOLD", self.hold_ms, 120), ("SIZE", self.size, 80)):
-            if value is not None:
-                if value < least:
-                    raise WheelError(f"{key} {value} is below the helper's minimum of {least}")
-                lines.append(f"{key}|{int(value)}")
+        for key, name, least in (("HOLD", "hold_ms", 120), ("SIZE", "size", 80)):
+            value = getattr(self, name)
+            if value is None:
+                continue
+            # bool is an int to Python, never to the helper; anything else it would cut or skip.
+            if not isinstance(value, int) or isinstance(value, bool):
+                raise WheelError(f"{name} {value!r} is not a whole number")
+            if not least <= value <= _INT64_MAX:
+                raise WheelError(f"{name} {value} lies outside {least} to {_INT64_MAX}, "
+                                 "which the helper reads")
+            lines.append(f"{key}|{value}")
         for s, seg in enumerate(self.segments):
             item = f'segment {s} "{seg.name}"'
             _check_field(seg.name, item)
@@ -189,7 +204,12 @@ def _write_atomically(directory, name, text, newer):
     fd, temp = tempfile.mkstemp(prefix=f".{name}.", dir=directory)
     try:
         os.fchmod(fd, 0o644)
-        os.write(fd, text.encode("utf-8"))
+        data = memoryview(text.encode("utf-8"))
+        while data:
+            written = os.write(fd, data)
+            if written == 0:
+                raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC), temp)
+            data = data[written:]
         # Two writes within one clock tick, or on a file system that keeps whole seconds, would
         # give the same time: step past the old one by the smallest amount both the file system
         # and the helper's double can tell apart.
@@ -365,27 +385,84 @@ def _drain(fd, chunks):
         chunks.append(chunk)
 
 
-def _spawn(binary, directory):
+class _Spawner:
+    """The parent-death signal follows the thread that forks, not the process: helpers that end
+    with their host are forked by this thread, which runs as long as the process."""
+    _lock = threading.Lock()
+    _jobs = None
+    _pid = None  # a forked child of the host has no thread of its parent's: it makes its own
+
+    @classmethod
+    def run(cls, job):
+        with cls._lock:
+            if cls._jobs is None or cls._pid != os.getpid():
+                cls._pid = os.getpid()
+                import queue
+                cls._jobs = queue.SimpleQueue()
+                threading.Thread(target=cls._serve, name="nimbra-host spawner",
+                                 daemon=True).start()
+        done = threading.Event()
+        outcome = []
+        cls._jobs.put((job, outcome, done))
+        done.wait()
+        if isinstance(outcome[0], BaseException):
+            raise outcome[0]
+        return outcome[0]
+
+    @classmethod
+    def _serve(cls):
+        while True:
+            job, outcome, done = cls._jobs.get()
+            try:
+                outcome.append(job())
+            except BaseException as e:  # handed to the caller's thread
+                outcome.append(e)
+            done.set()
+
+
+def _child_setup(end_with_host, host):
+    """Run in the child between fork and exec: C calls only."""
+    # Looked up here: after the fork, another thread may hold the loader's lock.
+    libc = ctypes.CDLL(None, use_errno=True)
+    prctl, sigprocmask, set_handler = libc.prctl, libc.sigprocmask, libc.signal
+    no_signals = ctypes.create_string_buffer(128)  # an empty sigset_t
+    pr_set_pdeathsig, sig_setmask = 1, 2
+
+    def setup():
+        # Raced: the host may have ended before the signal was armed.
+        if end_with_host and (prctl(pr_set_pdeathsig, int(signal.SIGTERM), 0, 0, 0) != 0
+                              or os.getppid() != host):
+            os._exit(127)
+        # A host that blocks or ignores signals must not hand that on: SIGTERM has to end it.
+        sigprocmask(sig_setmask, no_signals, None)
+        for sig in range(1, signal.NSIG):
+            set_handler(sig, None)  # SIG_DFL
+    return setup
+
+
+def _spawn(binary, directory, end_with_host):
     """Starts the helper in a process group of its own (Ctrl+C in the host's terminal is the
     host's to handle) with default signal handling; its standard error goes to a pipe."""
+    import subprocess
     r, w = os.pipe()
-    # It writes nothing to standard output, and must not hold the host's output open.
-    actions = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
-               (os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
-               (os.POSIX_SPAWN_DUP2, w, 2)]
-    spawn = os.posix_spawn if "/" in binary else os.posix_spawnp
+
+    def run():
+        # It writes nothing to standard output, and must not hold the host's output open.
+        return subprocess.Popen([binary, "-Dir", directory], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=w, close_fds=True,
+                                process_group=0,
+                                preexec_fn=_child_setup(end_with_host, os.getpid()))
     try:
-        # A host that blocks or ignores signals must not hand that on: SIGTERM has to end it.
-        pid = spawn(binary, [binary, "-Dir", directory], os.environ, file_actions=actions,
-                    setpgroup=0, setsigmask=(), setsigdef=signal.valid_signals()
-                    - {signal.SIGKILL, signal.SIGSTOP})
+        child = _Spawner.run(run) if end_with_host else run()
     except OSError as e:
         os.close(r)
         raise StartError(f"cannot run {binary}: {e.strerror}") from e
     finally:
         os.close(w)
+    # Collected by _reap, as every helper is: the object must not look for it again.
+    child.returncode = 0
     os.set_blocking(r, False)
-    return pid, r
+    return child.pid, r
 
 
 def _reap(pid):
@@ -471,10 +548,10 @@ class Helper:
     def stop(self, timeout=5.0):
         """Creates stop.txt and waits for the helper to exit and remove pid.txt. After timeout
         seconds it is sent SIGTERM (and SIGCONT, should it be stopped). True when it ended on
-        request."""
+        request; False when it had to be terminated or was not running any more."""
         pids = self._serving()
         if not pids:
-            return True
+            return False  # nothing ended on this request
         try:
             os.close(os.open(os.path.join(self.dir, "stop.txt"), os.O_WRONLY | os.O_CREAT, 0o644))
         except OSError:
@@ -512,13 +589,81 @@ class Helper:
         return False
 
 
-def start(directory, wheel, helper=None, timeout=5.0):
+def _lock_holder(directory):
+    """The process holding a lock on directory/helper.lock, as /proc/locks lists it; or None."""
+    try:
+        st = os.stat(os.path.join(directory, "helper.lock"), follow_symlinks=False)
+        with open("/proc/locks") as locks:
+            listed = locks.read().splitlines()
+    except OSError:
+        return None
+    if not stat.S_ISREG(st.st_mode):
+        return None
+    # "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; "1: -> ..." is a waiter.
+    for line in listed:
+        fields = line.split()
+        if len(fields) >= 6 and fields[1] == "POSIX" and fields[4].isdigit():
+            try:
+                major, minor, inode = fields[5].split(":")
+                file = (int(major, 16), int(minor, 16), int(inode))
+            except ValueError:
+                continue
+            if file == (os.major(st.st_dev), os.minor(st.st_dev), st.st_ino):
+                return int(fields[4])
+    return None
+
+
+def _serving_helper(directory):
+    """The helper serving the folder, by its lock or a fresh heartbeat of a live nimbra-wheel;
+    None when none does."""
+    holder = _lock_holder(directory)
+    record = _heartbeat(directory)
+    stale = record is not None and _now_ms() - record[1] >= STALE_AFTER_MS
+    if holder:
+        # A holder whose own record has gone stale is wedged: a new helper takes over from it.
+        return None if stale and record[0] == holder else holder
+    return record[0] if _fresh(record) and _is_helper_process(record[0]) else None
+
+
+def _served_by(directory, pid):
+    return StartError(f"{directory} is served by the helper of another host (pid {pid}); "
+                      "join it with join=True", 0, "", pid)
+
+
+def _usable_folder(directory):
+    """The folder as text, made if missing; StartError when it cannot be one, before anything
+    is created."""
+    if isinstance(directory, os.PathLike):
+        directory = os.fspath(directory)
+    if not isinstance(directory, str):
+        raise TypeError(f"the work directory must be a str or a path, not {type(directory)}")
+    if os.path.lexists(directory) and not os.path.isdir(directory):
+        raise StartError(f"{directory} is not a folder")
+    if not os.path.isdir(directory):
+        try:
+            os.makedirs(directory)
+        except OSError as e:
+            raise StartError(f"cannot make the folder {directory}: {e.strerror}") from e
+    elif not os.access(directory, os.W_OK | os.X_OK):
+        raise StartError(f"{directory} is not writable")
+    return directory
+
+
+def start(directory, wheel, helper=None, timeout=5.0, join=False, end_with_host=True):
     """Creates the folder if needed, writes wheel.cfg, starts the helper on it and returns a
-    Helper once it serves the folder, or has left it to a healthy helper already serving it.
-    Raises StartError (the helper refused or did not start in time) or WheelError."""
+    Helper once it serves the folder.
+
+    A folder another helper serves (another host's) is refused with StartError, its wheel.cfg
+    left as it was; with join, the new wheel replaces its wheel and the Helper drives that
+    helper. The helper gets SIGTERM when this process ends, however it ends, unless
+    end_with_host is False. Raises StartError (the helper refused or did not start in time, the
+    folder is served, or it is not a folder one can write: a file, a dangling link, read-only),
+    WheelError, or TypeError for a path that is not text (bytes)."""
     cfg = wheel.to_cfg()
-    directory = os.fspath(directory)
-    os.makedirs(directory, exist_ok=True)
+    directory = _usable_folder(directory)
+    serving = _serving_helper(directory)
+    if serving and not join:
+        raise _served_by(directory, serving)
     # Watching before the helper runs, so that not even its first opening is missed.
     watch = _CmdWatch(directory)
     _write_atomically(directory, "wheel.cfg", cfg, newer=True)
@@ -529,7 +674,7 @@ def start(directory, wheel, helper=None, timeout=5.0):
         log_start = 0
     binary = helper or default_helper()
     try:
-        pid, err = _spawn(binary, directory)
+        pid, err = _spawn(binary, directory, end_with_host)
     except BaseException:
         watch.close()
         raise
@@ -548,13 +693,15 @@ def start(directory, wheel, helper=None, timeout=5.0):
                 if status != 0:
                     raise StartError(f"{binary} exited with status {status}: {message}", status,
                                      message)
-                # Status 0 at once: it found a healthy helper serving the folder and left it
-                # to that one.
-                while not _fresh(_heartbeat(directory)):
+                # Status 0 at once: it found a healthy helper serving the folder (one that
+                # came since the look above) and left it to that one.
+                while not _fresh(record := _heartbeat(directory)):
                     if time.monotonic() >= deadline:
                         raise StartError(f"{binary} exited at once, and no helper serves "
                                          f"{directory}", 0, message)
                     time.sleep(_POLL_PERIOD)
+                if not join:
+                    raise _served_by(directory, record[0])
                 return Helper(directory, None, watch)
             # It serves once it has logged its wheel: by then it has removed any stale stop.txt,
             # so a stop() that follows at once is not lost.
@@ -575,3 +722,10 @@ def start(directory, wheel, helper=None, timeout=5.0):
     finally:
         # From here on it tells log.txt, not standard error; it ignores SIGPIPE.
         os.close(err)
+
+
+def write_cmd(directory, command):
+    """For a host's own tests, without a display or a helper: replaces directory/cmd.txt by
+    command as the helper does (a finished file renamed over the name), so a Helper on the
+    folder reports it. OPEN is what the helper writes when the wheel opens."""
+    _write_atomically(os.fspath(directory), "cmd.txt", command, newer=False)

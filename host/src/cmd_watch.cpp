@@ -77,7 +77,8 @@ bool CmdWatch::take(Event& event) {
   return true;
 }
 
-CmdWatch::Outcome CmdWatch::wait(std::chrono::milliseconds timeout, Event& event) {
+CmdWatch::Outcome CmdWatch::wait(std::chrono::milliseconds timeout, Event& event,
+                                 const sigset_t* mask) {
   const auto deadline =
       timeout >= std::chrono::hours(24) ? Clock::time_point::max() : Clock::now() + timeout;
   for (;;) {
@@ -88,14 +89,13 @@ CmdWatch::Outcome CmdWatch::wait(std::chrono::milliseconds timeout, Event& event
       if (take(event)) return Outcome::event;
       if (left.count() <= 0) return Outcome::timeout;
       const timespec pause{0, std::chrono::nanoseconds(std::min(left, kPollPeriod)).count()};
-      if (::nanosleep(&pause, nullptr) != 0 && errno == EINTR) return Outcome::interrupted;
+      if (::ppoll(nullptr, 0, &pause, mask) < 0 && errno == EINTR) return Outcome::interrupted;
       continue;
     }
     pollfd p{fd_, POLLIN, 0};
-    const int wait_ms = deadline == Clock::time_point::max()
-                            ? -1
-                            : static_cast<int>(std::min<std::int64_t>(left.count(), 1 << 30));
-    const int ready = ::poll(&p, 1, wait_ms);
+    const timespec wait{std::min<std::int64_t>(left.count() / 1000, 1 << 30),
+                        static_cast<long>(left.count() % 1000) * 1000000};
+    const int ready = ::ppoll(&p, 1, deadline == Clock::time_point::max() ? nullptr : &wait, mask);
     if (ready < 0 && errno == EINTR) return Outcome::interrupted;
     if (ready > 0) {
       const int before = notices_;

@@ -1,6 +1,7 @@
 // Every write of cmd.txt, read the moment it is noticed.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -22,8 +23,9 @@ class CmdWatch {
   bool polling() const { return fd_ < 0; }
 
   enum class Outcome { event, timeout, interrupted };
-  // Waits up to `timeout` for a write of cmd.txt with a content not yet delivered.
-  Outcome wait(std::chrono::milliseconds timeout, Event& event);
+  // Waits up to `timeout` for a write of cmd.txt with a content not yet delivered, with the
+  // signal mask `mask` while it waits (none: the thread's own).
+  Outcome wait(std::chrono::milliseconds timeout, Event& event, const sigset_t* mask = nullptr);
 
  private:
   // What tells one write of cmd.txt from another: a rename brings a new inode, a write in

@@ -37,6 +37,28 @@ bool fresh(const std::optional<Heartbeat>& record) {
   return record && now_ms() - record->stamp_ms < kStaleAfterMs && process_alive(record->pid);
 }
 
+StartError servedBy(const std::string& dir, pid_t pid) {
+  return StartError(dir + " is served by the helper of another host (pid " + std::to_string(pid) +
+                        "); join it with Options::join",
+                    0, "", pid);
+}
+
+// Blocks the signals that come from outside (not those a fault raises) for its lifetime;
+// `waiting` is the mask to wait with, the one before.
+struct SignalsHeld {
+  sigset_t waiting;
+  SignalsHeld() {
+    sigset_t outside;
+    sigfillset(&outside);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT})
+      sigdelset(&outside, fault);
+    ::pthread_sigmask(SIG_BLOCK, &outside, &waiting);
+  }
+  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &waiting, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+};
+
 }  // namespace
 
 struct Helper::State {
@@ -65,20 +87,46 @@ struct Helper::State {
 
 Helper::Helper(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Helper::Helper(Helper&&) noexcept = default;
-Helper& Helper::operator=(Helper&&) noexcept = default;
-Helper::~Helper() = default;
+
+Helper& Helper::operator=(Helper&& other) noexcept {
+  if (this != &other) {
+    const Helper old(std::move(*this));  // stops the helper it drove on leaving
+    state_ = std::move(other.state_);
+  }
+  return *this;
+}
+
+Helper::~Helper() {
+  if (!state_) return;
+  try {
+    stop();
+  } catch (...) {
+    // A destructor cannot report it; the parent-death signal still ends the helper with us.
+  }
+}
+
+Helper::State& Helper::state() const {
+  if (!state_) throw std::logic_error("nimbra::host::Helper used after it was moved from");
+  return *state_;
+}
 
 const std::string& Helper::dir() const {
-  return state_->dir;
+  return state().dir;
 }
 
 void Helper::set_wheel(const Wheel& wheel) {
-  write_atomically(state_->dir, "wheel.cfg", wheel_cfg(wheel), /*newer=*/true);
+  write_atomically(state().dir, "wheel.cfg", wheel_cfg(wheel), /*newer=*/true);
 }
 
-std::optional<Event> Helper::next_event(milliseconds timeout) {
+std::optional<Event> Helper::next_event(milliseconds timeout, Wait* why) {
+  State& s = state();
+  Wait ignored;
+  Wait& result = why ? *why : ignored;
   const bool forever = timeout >= std::chrono::hours(24);
   const auto deadline = forever ? Clock::time_point::max() : Clock::now() + timeout;
+  // A signal that lands while the files are read waits, pending, for the next wait, which it
+  // then interrupts: none is lost between two waits.
+  const SignalsHeld held;
   Event event;
   for (;;) {
     // Wake now and then to see whether the helper is still there.
@@ -86,39 +134,49 @@ std::optional<Event> Helper::next_event(milliseconds timeout) {
         forever ? milliseconds(500)
                 : std::min(milliseconds(500), std::chrono::duration_cast<milliseconds>(
                                                   deadline - std::min(deadline, Clock::now())));
-    switch (state_->watch->wait(slice, event)) {
+    switch (s.watch->wait(slice, event, &held.waiting)) {
       case CmdWatch::Outcome::event:
+        result = Wait::event;
         return event;
       case CmdWatch::Outcome::interrupted:
+        result = Wait::interrupted;
         return std::nullopt;
       case CmdWatch::Outcome::timeout:
         break;
     }
-    if (state_->serving().empty()) {
+    if (s.serving().empty()) {
       // Whatever it wrote before it went is still delivered.
-      if (state_->watch->wait(milliseconds(0), event) == CmdWatch::Outcome::event) return event;
+      if (s.watch->wait(milliseconds(0), event, &held.waiting) == CmdWatch::Outcome::event) {
+        result = Wait::event;
+        return event;
+      }
+      result = Wait::ended;
       return std::nullopt;
     }
-    if (Clock::now() >= deadline) return std::nullopt;
+    if (Clock::now() >= deadline) {
+      result = Wait::timeout;
+      return std::nullopt;
+    }
   }
 }
 
 bool Helper::needs_permission() const {
-  const std::optional<std::string> text = read_regular(join(state_->dir, "need_access.txt"));
+  const std::optional<std::string> text = read_regular(join(state().dir, "need_access.txt"));
   return text && trimmed(*text) == "1";
 }
 
 bool Helper::healthy() {
-  state_->collect();
-  if (fresh(read_heartbeat(state_->dir))) return true;
+  State& s = state();
+  s.collect();
+  if (fresh(read_heartbeat(s.dir))) return true;
   // Its first heartbeat comes a second after it starts.
-  return state_->child > 0 && Clock::now() - state_->started < milliseconds(kStaleAfterMs);
+  return s.child > 0 && Clock::now() - s.started < milliseconds(kStaleAfterMs);
 }
 
 bool Helper::stop(milliseconds timeout) {
-  State& s = *state_;
+  State& s = state();
   const std::vector<pid_t> pids = s.serving();
-  if (pids.empty()) return true;
+  if (pids.empty()) return false;  // nothing ended on this request
   const int fd = ::open(join(s.dir, "stop.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) ::close(fd);
 
@@ -154,6 +212,9 @@ bool Helper::stop(milliseconds timeout) {
 Helper start(const std::string& dir, const Wheel& wheel, const Options& options) {
   const std::string cfg = wheel_cfg(wheel);
   std::filesystem::create_directories(dir);
+  // Another host's helper keeps its wheel unless this host asked to join it.
+  if (const pid_t other = serving_helper(dir); other > 0 && !options.join)
+    throw servedBy(dir, other);
   auto state = std::make_unique<Helper::State>();
   state->dir = dir;
   // Watching before the helper runs, so that not even its first opening is missed.
@@ -164,7 +225,7 @@ Helper start(const std::string& dir, const Wheel& wheel, const Options& options)
   const off_t logStart = fileSize(logPath);
   const std::string binary = options.helper.empty() ? default_helper() : options.helper;
   int errFd = -1;
-  const pid_t pid = spawn_helper(binary, dir, errFd);
+  const pid_t pid = spawn_helper(binary, dir, errFd, options.end_with_host);
   state->child = pid;
   state->started = Clock::now();
   const std::string serving = "] helper starting, pid " + std::to_string(pid) + ", dir ";
@@ -183,13 +244,16 @@ Helper start(const std::string& dir, const Wheel& wheel, const Options& options)
             binary + " exited with status " + std::to_string(status) + ": " + trimmed(errText),
             status, trimmed(errText));
       }
-      // Status 0 at once: it found a healthy helper serving the folder and left it to it.
-      while (!fresh(read_heartbeat(dir))) {
+      // Status 0 at once: it found a healthy helper serving the folder (one that came since
+      // the look above) and left it to it.
+      std::optional<Heartbeat> record;
+      while (!fresh(record = read_heartbeat(dir))) {
         if (Clock::now() >= deadline)
           throw StartError(binary + " exited at once, and no helper serves " + dir, 0,
                            trimmed(errText));
         std::this_thread::sleep_for(milliseconds(5));
       }
+      if (!options.join) throw servedBy(dir, record->pid);
       return Helper(std::move(state));
     }
     // It serves once it has logged its wheel: by then it has removed any stale stop.txt, so a

@@ -12,9 +12,15 @@ std::string default_helper();
 
 // Starts `binary -Dir dir` in a process group of its own (Ctrl+C in the host's terminal is the
 // host's to handle), with default signal handling and nothing but the standard streams open.
-// Its standard error goes to a pipe whose read end (non-blocking) lands in `stderr_fd`.
-// Throws StartError when it cannot be run.
-pid_t spawn_helper(const std::string& binary, const std::string& dir, int& stderr_fd);
+// Its standard error goes to a pipe whose read end (non-blocking) lands in `stderr_fd`. With
+// `end_with_host` it gets SIGTERM when this process ends. Throws StartError when it cannot be
+// run.
+pid_t spawn_helper(const std::string& binary, const std::string& dir, int& stderr_fd,
+                   bool end_with_host);
+
+// The helper serving `dir`, by the lock it holds on helper.lock or by a fresh heartbeat of a
+// live nimbra-wheel; 0 when none does.
+pid_t serving_helper(const std::string& dir);
 
 // Appends what the pipe holds now to `text`; false once the writer has closed it.
 bool drain_pipe(int fd, std::string& text);

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <system_error>
 
+#include "nimbra/host.h"
+
 namespace nimbra::host {
 namespace {
 
@@ -120,6 +122,11 @@ std::optional<Heartbeat> read_heartbeat(const std::string& dir) {
     return std::nullopt;
   }
   return record;
+}
+
+void write_cmd(const std::string& dir, const std::string& command) {
+  // As the helper writes it: a reader sees the old content or the new, and a new inode.
+  write_atomically(dir, "cmd.txt", command, /*newer=*/false);
 }
 
 std::int64_t now_ms() {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/process_state.h"
@@ -19,7 +20,26 @@
 #include "platform/x11/x11_platform.h"
 #include "wheel/paint/text_label.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: nimbra-wheel -Dir DIRECTORY\n"
+    "       nimbra-wheel --dir DIRECTORY\n"
+    "Serves a radial menu to the host application that shares DIRECTORY with it: the wheel\n"
+    "comes from DIRECTORY/wheel.cfg, each pick goes to DIRECTORY/cmd.txt, and\n"
+    "DIRECTORY/stop.txt ends the helper. See nimbra-wheel(1).\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Alone, --help and --version answer and end before anything starts; with anything else
+  // they are arguments like any other.
+  if (argc == 2 &&
+      (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "--version")) {
+    std::fputs(std::string_view(argv[1]) == "--help" ? kUsage : "nimbra-wheel " NIMBRA_VERSION "\n",
+               stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   // A file-size limit or a log reader that went away must fail a write, not end the helper.
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);

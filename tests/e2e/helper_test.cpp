@@ -105,6 +105,7 @@ TEST_F(Helper, RefusesEveryBadCommandLineWithStatus2ItsMessageAndABootLogLine) {
       {{"-Dir"}, noDir, needsDir},
       {{"-Dir", ""}, noDir, needsDir},
       {{"-dir", "/tmp", "--Dir", "/tmp"}, noDir, needsDir},
+      {{"--help", "-Dir"}, noDir, needsDir},  // --help answers only alone
       {{"-Dir", plain}, "exit 2: dir not found " + plain, notFound + plain + "\n"},
       {{"--dir", gone}, "exit 2: dir not found " + gone, notFound + gone + "\n"},
       {{"-Dir", gone, "--dir", "-Dir", plain},
@@ -124,6 +125,20 @@ TEST_F(Helper, RefusesEveryBadCommandLineWithStatus2ItsMessageAndABootLogLine) {
         std::find(boot.begin(), boot.end(), "boot: pid " + std::to_string(helper.pid()));
     ASSERT_NE(at, boot.end());
     EXPECT_NE(std::find(at, boot.end(), c.bootLine), boot.end());
+  }
+}
+
+TEST(CommandLine, HelpOrVersionAloneAnswersOnStandardOutputWithStatus0) {
+  for (const char* only : {"--help", "--version"}) {
+    FILE* out = ::popen((helperBinary() + " " + only).c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    char text[512] = {};
+    const std::size_t n = std::fread(text, 1, sizeof text - 1, out);
+    EXPECT_EQ(::pclose(out), 0) << only;
+    EXPECT_NE(std::string(text, n).find(only == std::string("--help") ? "-Dir DIRECTORY"
+                                                                      : "nimbra-wheel 0."),
+              std::string::npos)
+        << text;
   }
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -48,11 +50,7 @@ class HostTest : public ::testing::Test {
     eventually([&] { return !(record = readFile(dir.file("pid.txt"))).empty(); });
     return record.empty() ? -1 : std::stoi(record);
   }
-  // Replaces cmd.txt as the helper does: a finished temporary file renamed over it.
-  void writeCmd(const std::string& content) const {
-    writeFile(dir.file(".cmd.txt.new"), content);
-    std::filesystem::rename(dir.file(".cmd.txt.new"), dir.file("cmd.txt"));
-  }
+  void writeCmd(const std::string& content) const { host::write_cmd(dir.path(), content); }
 
   TempDir dir;
   host::Options options;
@@ -81,7 +79,98 @@ TEST_F(HostTest, StartRefusesWithTheHelpersStatusOrReturnsOnceItServesAndStopEnd
   EXPECT_TRUE(logged("stop requested"));
   EXPECT_FALSE(fileExists(dir.file("pid.txt")));
   EXPECT_FALSE(helper.healthy());
-  EXPECT_FALSE(helper.next_event(60s)) << "the events end with the helper";
+  EXPECT_FALSE(helper.stop()) << "nothing was running to end on request";
+  host::Wait why = host::Wait::event;
+  EXPECT_FALSE(helper.next_event(60s, &why)) << "the events end with the helper";
+  EXPECT_EQ(why, host::Wait::ended);
+}
+
+bool alive(pid_t pid) {  // a zombie has ended
+  return ::kill(pid, 0) == 0 &&
+         readFile("/proc/" + std::to_string(pid) + "/stat").find(") Z") == std::string::npos;
+}
+
+TEST_F(HostTest, AHelperIsStoppedWithItsHandleAndAMovedFromHandleRefusesEveryCall) {
+  host::Helper kept = start();
+  const pid_t pid = heartbeatPid();
+  host::Helper moved = std::move(kept);
+  EXPECT_THROW(kept.healthy(), std::logic_error);
+  EXPECT_THROW(kept.stop(), std::logic_error);
+  EXPECT_THROW(kept.next_event(0ms), std::logic_error);
+  moved = host::Helper(std::move(moved));  // through a temporary and back: still running
+  EXPECT_TRUE(alive(pid));
+  { const host::Helper last = std::move(moved); }
+  EXPECT_FALSE(alive(pid)) << "left running when its handle went";
+}
+
+// The host, a forked child, starts its helper from a thread that ends at once; then it is
+// killed. Its helper ends with it, unless the host chose otherwise.
+TEST_F(HostTest, AHelperEndsWithItsHostHoweverItEndsUnlessTheHostOptsOut) {
+  for (const bool endWithHost : {true, false}) {
+    SCOPED_TRACE(endWithHost);
+    options.end_with_host = endWithHost;
+    std::filesystem::remove(dir.file("pid.txt"));  // the record of the helper before
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t host = ::fork();
+    if (host == 0) {
+      std::optional<host::Helper> kept;
+      std::thread([&] { kept.emplace(start()); }).join();
+      (void)!::write(ready[1], "1", 1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);  // a host that fails to start ends the read
+    char byte;
+    const ssize_t started = ::read(ready[0], &byte, 1);
+    ::close(ready[0]);
+    ASSERT_EQ(started, 1);
+    const pid_t helper = heartbeatPid();
+    const std::string beat = readFile(dir.file("pid.txt"));
+    EXPECT_TRUE(alive(helper)) << "ended with the thread that started it";
+    ::kill(host, SIGKILL);
+    ::waitpid(host, nullptr, 0);
+    if (endWithHost) {
+      EXPECT_TRUE(eventually([&] { return !alive(helper); }));
+      if (alive(helper)) ::kill(helper, SIGKILL);  // must not outlive the test
+    } else {                                       // it beats on
+      EXPECT_TRUE(eventually([&] { return readFile(dir.file("pid.txt")) != beat; }));
+      writeFile(dir.file("stop.txt"), "");
+      EXPECT_TRUE(eventually([&] { return !alive(helper); }));
+    }
+  }
+}
+
+// A signal that lands while the library reads pid.txt, a large one here, must still end the
+// wait; without one, the wait tells its timeout.
+TEST_F(HostTest, ASignalEndsTheWaitWhereverItLandsAndATimeoutIsToldApart) {
+  options.helper = dir.file("quiet-helper");  // beats once, then does nothing
+  std::ofstream(options.helper) << "#!/bin/sh\necho \"$$|$(date +%s)000\" >\"$2/pid.txt\"\n"
+                                << "exec sleep 60\n";
+  ::chmod(options.helper.c_str(), 0755);
+  host::Helper helper = start();
+  host::Wait why = host::Wait::event;
+  EXPECT_FALSE(helper.next_event(10ms, &why));
+  EXPECT_EQ(why, host::Wait::timeout);
+  writeFile(dir.file("pid.txt"), std::string(64 << 20, '1'));
+  struct sigaction handler {
+  }, old{};
+  handler.sa_handler = [](int) {};
+  ::sigaction(SIGUSR1, &handler, &old);
+  const pthread_t waiter = ::pthread_self();
+  const std::string syscall = "/proc/self/task/" + std::to_string(::gettid()) + "/syscall";
+  std::thread sender([&] {
+    eventually([&] { return readFile(syscall).starts_with(std::to_string(SYS_read) + " "); },
+               1500ms);
+    ::pthread_kill(waiter, SIGUSR1);
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  EXPECT_FALSE(helper.next_event(10s, &why));
+  sender.join();
+  ::sigaction(SIGUSR1, &old, nullptr);
+  EXPECT_EQ(why, host::Wait::interrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
+  std::filesystem::remove(dir.file("pid.txt"));
+  EXPECT_FALSE(helper.stop(0ms));
 }
 
 TEST_F(HostTest, StopTerminatesAWedgedHelperAfterTheTimeout) {
@@ -95,6 +184,10 @@ TEST_F(HostTest, StopTerminatesAWedgedHelperAfterTheTimeout) {
   };
   ASSERT_TRUE(eventually(spareLeft));
   ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  // With its record stale, a start on the folder is no take-over of another host's helper.
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  writeFile(dir.file("pid.txt"), std::to_string(pid) + "|" + std::to_string((now - 9s) / 1ms));
+  const host::Helper second = start();
   EXPECT_FALSE(helper.stop(300ms));
   EXPECT_TRUE(eventually([&] { return ::kill(pid, 0) != 0; }));
   EXPECT_TRUE(eventually([&] { return !spareLeft(); })) << "killed, never woken to act on SIGTERM";
@@ -127,8 +220,17 @@ TEST_F(HostTest, MissedWritesAreCountedANewWheelIsSeenAndASecondStartJoinsTheHel
             ahead[1].tv_sec * 1'000'000'000LL)
       << "the new wheel does not read as newer";
   EXPECT_TRUE(eventually([&] { return logged("config reloaded: 2 sections"); }));
-  host::Helper second = start();  // finds the helper healthy and serving the folder
-  ASSERT_TRUE(eventually([&] { return logged("healthy helper already running"); }));
+  const std::string served = readFile(dir.file("wheel.cfg"));
+  try {
+    start();
+    ADD_FAILURE() << "took over a folder another host's helper serves";
+  } catch (const host::StartError& e) {
+    EXPECT_EQ(e.serving_pid, serving);
+    EXPECT_NE(std::string(e.what()).find(dir.path()), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(readFile(dir.file("wheel.cfg")), served);
+  options.join = true;
+  host::Helper second = start();
   // The second handle stops the helper that serves the folder, which it did not start.
   EXPECT_TRUE(second.stop());
   EXPECT_FALSE(helper.healthy());  // which also collects its child

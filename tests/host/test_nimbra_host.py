@@ -1,7 +1,10 @@
 """The Python module nimbra_host against the real helper (NIMBRA_BINARY), headless."""
+import errno
 import os
 import re
 import signal
+import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -24,8 +27,11 @@ def eventually(done, deadline=5.0):
     return True
 
 
-def gone(pid):
-    return not os.path.exists(f"/proc/{pid}")
+def gone(pid):  # a zombie has ended
+    try:
+        return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
 
 
 def one_tool_wheel():
@@ -59,9 +65,6 @@ class HostTest(unittest.TestCase):
     def start(self, helper=HELPER):
         return nh.start(self.dir, one_tool_wheel(), helper=helper)
 
-    def write_cmd_like_the_helper(self, content):
-        Path(self.file(".cmd.txt.new")).write_text(content)
-        os.rename(self.file(".cmd.txt.new"), self.file("cmd.txt"))
 
     def test_refuses_what_the_helper_would_read_differently_and_writes_the_rest(self):
         def tool(command):
@@ -75,6 +78,14 @@ class HostTest(unittest.TestCase):
         for segment, item in cases:
             with self.subTest(item), self.assertRaisesRegex(nh.WheelError, re.escape(item)):
                 nh.Wheel([segment] if segment else []).to_cfg()
+        # What the helper would cut, skip or never see as a number.
+        for field, value in (("hold_ms", 300.7), ("size", True), ("size", 10**30),
+                             ("hold_ms", 2**63), ("size", "200")):
+            with self.subTest(field=field, value=value), \
+                    self.assertRaisesRegex(nh.WheelError, field):
+                nh.Wheel([nh.Segment("E", "#fff")], **{field: value}).to_cfg()
+        self.assertIn("HOLD|9223372036854775807\n",
+                      nh.Wheel([nh.Segment("E", "#fff")], hold_ms=2**63 - 1).to_cfg())
         # Bars in commands are written as broken bars, anchors as anchor commands.
         wheel = nh.Wheel([
             nh.Segment("Edit", "#3a7", [nh.Tool("Paste plain", "paste|plain")]),
@@ -98,13 +109,14 @@ class HostTest(unittest.TestCase):
             # At once: the request must not be taken for a stale one and removed as it starts.
             self.assertTrue(helper.stop())
             self.assertFalse(os.path.exists(self.file("pid.txt")))
+            self.assertFalse(helper.stop(), "nothing was running to end on request")
             self.assertIsNone(helper.next_event(60), "the events end with the helper")
 
     def test_missed_writes_are_counted_a_new_wheel_is_seen_and_a_second_start_joins(self):
         helper = self.start()
         serving = self.heartbeat_pid()
         for i in range(50):
-            self.write_cmd_like_the_helper(f"burst {i}")
+            nh.write_cmd(self.dir, f"burst {i}")
         self.assertEqual(helper.next_event(10), nh.Event("burst 49", missed=49))
         # A later time on the old file stands for a file system whose clock ticks coarser than
         # the writes come: a new file stamped "now" would not read as newer.
@@ -112,10 +124,22 @@ class HostTest(unittest.TestCase):
         os.utime(self.file("wheel.cfg"), ns=(ahead, ahead))
         wheel = one_tool_wheel()
         wheel.segments.append(nh.Segment("View", "#9c6ade", [nh.Tool("Zoom", "zoom")]))
-        helper.set_wheel(wheel)
+        real_write = os.write
+        with mock.patch.object(nh.os, "write", lambda fd, data: real_write(fd, data[:10])):
+            helper.set_wheel(wheel)  # a write that takes part of what it is given
+        self.assertEqual(Path(self.file("wheel.cfg")).read_text(), wheel.to_cfg())
         self.assertTrue(eventually(lambda: self.logged("config reloaded: 2 sections")))
-        second = self.start()  # finds the helper healthy and serving the folder
-        self.assertTrue(eventually(lambda: self.logged("healthy helper already running")))
+
+        def full_disk(fd, data):
+            raise OSError(errno.ENOSPC, "No space left on device")
+        with mock.patch.object(nh.os, "write", full_disk), self.assertRaises(OSError):
+            helper.set_wheel(one_tool_wheel())
+        self.assertEqual(Path(self.file("wheel.cfg")).read_text(), wheel.to_cfg())
+        with self.assertRaisesRegex(nh.StartError, re.escape(self.dir)) as caught:
+            self.start()
+        self.assertEqual(caught.exception.serving_pid, serving)
+        self.assertEqual(Path(self.file("wheel.cfg")).read_text(), wheel.to_cfg())
+        second = nh.start(self.dir, one_tool_wheel(), helper=HELPER, join=True)
         self.assertTrue(second.stop())
         self.assertFalse(helper.healthy())  # which also collects its child
         self.assertTrue(gone(serving))
@@ -124,7 +148,7 @@ class HostTest(unittest.TestCase):
         with mock.patch.object(nh, "_inotify", lambda directory: None):
             helper = self.start()
         for content in ("~open", "~/bin/tool"):  # only the exact "~open" is an opening
-            self.write_cmd_like_the_helper(content)
+            nh.write_cmd(self.dir, content)
             event = helper.next_event(10)
             self.assertEqual((event, event.is_open), (nh.Event(content), content == "~open"))
         pid = self.heartbeat_pid()
@@ -132,9 +156,53 @@ class HostTest(unittest.TestCase):
         spare_left = lambda: any(n.startswith(".pid.txt.") for n in os.listdir(self.dir))
         self.assertTrue(eventually(spare_left))
         os.kill(pid, signal.SIGSTOP)
+        # With its record stale, a start on the folder is no take-over of another host's helper.
+        Path(self.file("pid.txt")).write_text(f"{pid}|{time.time_ns() // 10**6 - 9000}")
+        second = self.start()
         self.assertFalse(helper.stop(0.3))
         self.assertTrue(gone(pid))
         self.assertFalse(spare_left(), "killed, never woken to act on the SIGTERM")
+
+    def test_start_refuses_a_folder_it_cannot_use_before_making_anything(self):
+        Path(self.file("file")).write_text("")
+        os.symlink(self.file("nowhere"), self.file("dangling"))
+        cases = [(self.file("file"), nh.StartError), (self.file("dangling"), nh.StartError),
+                 (os.fsencode(self.file("bytes")), TypeError)]
+        if os.geteuid() != 0:  # root writes anywhere
+            os.mkdir(self.file("read-only"), 0o555)
+            cases.append((self.file("read-only"), nh.StartError))
+        for path, error in cases:
+            with self.subTest(path=path), self.assertRaises(error):
+                nh.start(path, one_tool_wheel(), helper=HELPER)
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(["file", "dangling"] + (
+            ["read-only"] if os.geteuid() != 0 else [])))
+
+    def test_a_helper_ends_with_its_host_however_it_ends_unless_the_host_opts_out(self):
+        # The host starts its helper from a thread that ends at once, then is killed.
+        host = ("import sys, threading, nimbra_host as nh\n"
+                "wheel = nh.Wheel([nh.Segment('E', '#fff', [nh.Tool('C', 'c')])])\n"
+                "kept = []\n"
+                "t = threading.Thread(target=lambda: kept.append(nh.start(sys.argv[1], wheel, "
+                "helper=sys.argv[2], end_with_host=sys.argv[3] == '1')))\n"
+                "t.start(); t.join(); print(kept[0].dir, flush=True); sys.stdin.read()\n")
+        for end_with_host in (True, False):
+            with self.subTest(end_with_host=end_with_host):
+                Path(self.file("pid.txt")).unlink(missing_ok=True)
+                with subprocess.Popen([sys.executable, "-c", host, self.dir, HELPER,
+                                       "1" if end_with_host else "0"],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE) as child:
+                    self.assertEqual(child.stdout.readline().decode().strip(), self.dir)
+                    helper = self.heartbeat_pid()
+                    beat = Path(self.file("pid.txt")).read_text()
+                    self.assertFalse(gone(helper), "ended with the thread that started it")
+                    child.kill()
+                if end_with_host:
+                    self.assertTrue(eventually(lambda: gone(helper)))
+                else:  # it beats on
+                    self.assertTrue(eventually(
+                        lambda: Path(self.file("pid.txt")).read_text() != beat))
+                    open(self.file("stop.txt"), "w").close()
+                    self.assertTrue(eventually(lambda: gone(helper)))
 
 
 if __name__ == "__main__":
