@@ -25,9 +25,13 @@ namespace {
 constexpr const char* kUsage =
     "Usage: nimbra-wheel -Dir DIRECTORY\n"
     "       nimbra-wheel --dir DIRECTORY\n"
+    "       nimbra-wheel --open -Dir DIRECTORY\n"
+    "       nimbra-wheel --evdev -Dir DIRECTORY\n"
     "Serves a radial menu to the host application that shares DIRECTORY with it: the wheel\n"
     "comes from DIRECTORY/wheel.cfg, each pick goes to DIRECTORY/cmd.txt, and\n"
-    "DIRECTORY/stop.txt ends the helper. See nimbra-wheel(1).\n";
+    "DIRECTORY/stop.txt ends the helper. --open asks the helper serving DIRECTORY to act as on\n"
+    "its hot key (for a compositor's key binding); --evdev takes the right button from the\n"
+    "kernel's mice. See nimbra-wheel(1).\n";
 
 }  // namespace
 
