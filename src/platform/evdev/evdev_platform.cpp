@@ -1,6 +1,7 @@
 #include "platform/evdev/evdev_platform.h"
 
 #include "platform/evdev/evdev_access.h"
+#include "platform/forwarding_event_source.h"
 
 namespace nimbra {
 namespace {
@@ -40,7 +41,8 @@ std::unique_ptr<EventTap> EvdevPlatform::createEventTap(TapCallbackFn callback) 
 
 std::unique_ptr<EventSource> EvdevPlatform::createEventSource() {
   if (!trigger_) return nullptr;
-  return std::make_unique<EvdevClickSource>(*trigger_);
+  return std::make_unique<ForwardingEventSource>(
+      [trigger = trigger_](const MouseEvent& e) { trigger->post(e); });
 }
 
 bool EvdevPlatform::isProcessTrusted(bool) {

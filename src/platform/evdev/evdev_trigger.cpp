@@ -22,17 +22,9 @@ void unwatch(GSource*& source) {
   source = nullptr;
 }
 
-input_event key(int code, int value) {
+input_event inputEvent(int type, int code, int value) {
   input_event ev{};
-  ev.type = EV_KEY;
-  ev.code = static_cast<unsigned short>(code);
-  ev.value = value;
-  return ev;
-}
-
-input_event rel(int code, int value) {
-  input_event ev{};
-  ev.type = EV_REL;
+  ev.type = static_cast<unsigned short>(type);
   ev.code = static_cast<unsigned short>(code);
   ev.value = value;
   return ev;
@@ -217,7 +209,8 @@ void EvdevTrigger::post(const MouseEvent& event) {
   Taken* to = pending_;
   if (!to && !mice_.empty()) to = &mice_.begin()->second;
   if (!to) return;
-  to->mouse->emit({key(BTN_RIGHT, event.type == TapEventType::kRightMouseDown ? 1 : 0)});
+  to->mouse->emit(
+      {inputEvent(EV_KEY, BTN_RIGHT, event.type == TapEventType::kRightMouseDown ? 1 : 0)});
   if (event.type == TapEventType::kRightMouseUp) flushHeld();
 }
 
@@ -230,8 +223,8 @@ void EvdevTrigger::flushHeld() {
   pending_ = nullptr;
   if (!from || (!heldX_ && !heldY_)) return;
   std::vector<input_event> motion;
-  if (heldX_) motion.push_back(rel(REL_X, heldX_));
-  if (heldY_) motion.push_back(rel(REL_Y, heldY_));
+  if (heldX_) motion.push_back(inputEvent(EV_REL, REL_X, heldX_));
+  if (heldY_) motion.push_back(inputEvent(EV_REL, REL_Y, heldY_));
   heldX_ = heldY_ = 0;
   from->mouse->emit(motion);
 }

@@ -78,17 +78,4 @@ class EvdevTrigger final : public EventTap {
   std::unique_ptr<EvdevWatchdog> watchdog_;
 };
 
-// The platform's event source: a handle on the trigger; the events are plain values.
-class EvdevClickSource final : public EventSource {
- public:
-  explicit EvdevClickSource(EvdevTrigger& trigger) : trigger_(trigger) {}
-  std::optional<MouseEvent> createMouseEvent(TapEventType type, Point location) override {
-    return MouseEvent{type, location, 0};
-  }
-  void post(const MouseEvent& event) override { trigger_.post(event); }
-
- private:
-  EvdevTrigger& trigger_;
-};
-
 }  // namespace nimbra

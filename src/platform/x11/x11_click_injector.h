@@ -51,17 +51,4 @@ class X11ClickInjector : private X11EventHandler {
   bool released_ = false;  // a button came up in this batch of events
 };
 
-// The platform's event source: a handle on the injector; the events are plain values.
-class X11ClickSource final : public EventSource {
- public:
-  explicit X11ClickSource(X11ClickInjector& injector) : injector_(injector) {}
-  std::optional<MouseEvent> createMouseEvent(TapEventType type, Point location) override {
-    return MouseEvent{type, location, 0};
-  }
-  void post(const MouseEvent& event) override { injector_.post(event); }
-
- private:
-  X11ClickInjector& injector_;
-};
-
 }  // namespace nimbra

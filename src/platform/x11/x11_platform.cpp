@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/forwarding_event_source.h"
 #include "platform/x11/x11_event_tap.h"
 #include "platform/x11/x11_window.h"
 
@@ -56,7 +57,8 @@ std::unique_ptr<EventTap> X11Platform::createEventTap(TapCallbackFn callback) {
 
 std::unique_ptr<EventSource> X11Platform::createEventSource() {
   if (!connection_->alive() || !connection_->extensions().xtest) return nullptr;
-  return std::make_unique<X11ClickSource>(*injector_);
+  return std::make_unique<ForwardingEventSource>(
+      [injector = injector_.get()](const MouseEvent& e) { injector->post(e); });
 }
 
 void X11Platform::installHotKeyHandler(HotKeyHandlerFn handler) {
