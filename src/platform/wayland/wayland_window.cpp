@@ -15,7 +15,6 @@ WaylandWindow::WaylandWindow(WaylandConnection& connection, ViewDelegate& view)
     : connection_(connection), view_(view) {}
 
 WaylandWindow::~WaylandWindow() {
-  if (idle_) g_source_remove(idle_);
   destroySurface();
   buffers_.clear();
   connection_.flush();
@@ -177,20 +176,7 @@ void WaylandWindow::onClosed(void* self, zwlr_layer_surface_v1*) {
 }
 
 void WaylandWindow::scheduleDisplay() {
-  if (idle_ || !connection_.alive()) return;
-  // One paint per turn of the loop, however many changes asked for it.
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, &WaylandWindow::onDisplayIdle, this, nullptr);
-  idle_ = g_source_attach(source, connection_.context());
-  g_source_unref(source);
-}
-
-gboolean WaylandWindow::onDisplayIdle(gpointer self) {
-  auto* w = static_cast<WaylandWindow*>(self);
-  w->idle_ = 0;
-  w->display();
-  return G_SOURCE_REMOVE;
+  if (connection_.alive()) paint_.schedule();
 }
 
 WaylandBuffer* WaylandWindow::paint(bool blank) {

@@ -8,12 +8,11 @@
 // reaches what lies beneath.
 #pragma once
 
-#include <glib.h>
-
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "platform/coalesced_idle.h"
 #include "platform/platform.h"
 #include "platform/wayland/wayland_buffer.h"
 #include "platform/wayland/wayland_connection.h"
@@ -54,7 +53,6 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   void destroySurface();
   void applyInputRegion();
   void scheduleDisplay();
-  static gboolean onDisplayIdle(gpointer self);
   static void onConfigure(void* self, zwlr_layer_surface_v1*, std::uint32_t serial,
                           std::uint32_t width, std::uint32_t height);
   static void onClosed(void* self, zwlr_layer_surface_v1*);
@@ -84,7 +82,7 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   Point lastLocal_;                  // the pointer's last place on the surface
   WaylandBuffer* staged_ = nullptr;  // painted ahead, not yet sent
   std::vector<std::unique_ptr<WaylandBuffer>> buffers_;
-  guint idle_ = 0;
+  CoalescedIdle paint_{connection_.context(), [this] { display(); }};
 };
 
 }  // namespace nimbra

@@ -119,7 +119,6 @@ void X11Window::introduceToCompositor() {
 }
 
 X11Window::~X11Window() {
-  if (idle_) g_source_remove(idle_);
   connection_.removeHandler(this);
   if (mapped_) {
     connection_.selectRootInput(SubstructureNotifyMask, false);
@@ -192,20 +191,7 @@ void X11Window::setNeedsDisplay() {
 }
 
 void X11Window::scheduleDisplay() {
-  if (idle_ || !connection_.alive()) return;
-  // One paint per turn of the loop, however many changes asked for it.
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, &X11Window::onDisplayIdle, this, nullptr);
-  idle_ = g_source_attach(source, connection_.context());
-  g_source_unref(source);
-}
-
-gboolean X11Window::onDisplayIdle(gpointer self) {
-  auto* w = static_cast<X11Window*>(self);
-  w->idle_ = 0;
-  w->display();
-  return G_SOURCE_REMOVE;
+  if (connection_.alive()) paint_.schedule();
 }
 
 bool X11Window::display() {

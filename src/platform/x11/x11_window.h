@@ -10,11 +10,11 @@
 #pragma once
 
 #include <X11/Xlib.h>
-#include <glib.h>
 
 #include <memory>
 #include <vector>
 
+#include "platform/coalesced_idle.h"
 #include "platform/platform.h"
 #include "platform/x11/x11_compositor.h"
 #include "platform/x11/x11_connection.h"
@@ -55,7 +55,6 @@ class X11Window : public PlatformWindow, private X11EventHandler {
   void handleEvent(XEvent& event) override;
   void afterEvents() override;
   void scheduleDisplay();
-  static gboolean onDisplayIdle(gpointer self);
   // Paints when marked, sends the changes and fits the shape; false when nothing was painted.
   bool display();
   void paint();
@@ -94,7 +93,7 @@ class X11Window : public PlatformWindow, private X11EventHandler {
   bool shaped_ = false;
   bool compositing_ = false;  // the compositor state the shape was fitted for
   std::vector<XRectangle> shapeRects_;
-  guint idle_ = 0;
+  CoalescedIdle paint_{connection_.context(), [this] { display(); }};
   XRectangle exposed_{};
   bool haveExposure_ = false;
   int paintCount_ = 0;
