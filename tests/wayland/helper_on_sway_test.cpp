@@ -44,12 +44,20 @@ class HelperOnSway : public ::testing::Test {
     }
   }
 
-  void launch(const std::vector<std::string>& env = {}) {
+  // As the desktop's user, the helper runs from a copy in its folder: the build's may be out of
+  // that user's reach.
+  void launch(const std::vector<std::string>& env = {}, bool asUser = false) {
     writeFile(dir.file("wheel.cfg"), kFourSegments);
     std::vector<std::string> all = session->env();
     all.insert(all.end(), env.begin(), env.end());
-    helper = std::make_unique<ChildProcess>(
-        std::vector<std::string>{helperBinary(), "-Dir", dir.path()}, all);
+    std::vector<std::string> args{helperBinary(), "-Dir", dir.path()};
+    if (asUser) {
+      args[0] = dir.file("nimbra-wheel");
+      std::filesystem::copy_file(helperBinary(), args[0]);
+      session->giveToUser(dir.path());
+      args = session->asUser(args);
+    }
+    helper = std::make_unique<ChildProcess>(args, all);
     ASSERT_TRUE(waitLogged("accessibility permission NOT granted yet")) << log();
   }
   int open() { return session->run({helperBinary(), "--open", "-Dir", dir.path()}); }
@@ -143,6 +151,26 @@ TEST_F(HelperOnSway, TheSummonedWheelTakesTheClicksInItsSquareAndClosesOnEscapeO
   ASSERT_EQ(open(), 0);
   ASSERT_TRUE(waitLogged("wheel closed without a pick", ++closed)) << log();
   EXPECT_TRUE(eventually([&] { return pixel(470, 290) == kDesk; })) << "still on the screen";
+}
+
+// As a user sets it up: Super+Alt+W bound in sway's configuration to `nimbra-wheel --open`, the
+// helper and the binding's command run as the desktop's user.
+TEST_F(HelperOnSway, SuperAltWBoundInSwaysConfigurationOpensTheWheelAtThePointerAndClosesIt) {
+  launch({}, true);
+  const std::string bind =
+      "bindsym Mod4+Mod1+w exec " + dir.file("nimbra-wheel") + " --open -Dir " + dir.path();
+  ASSERT_EQ(session->run({"/usr/bin/swaymsg", bind}), 0);
+  auto chord = [&] {
+    ASSERT_EQ(session->run({"/usr/bin/wtype", "-M", "logo", "-M", "alt", "-k", "w", "-m", "alt",
+                            "-m", "logo"}),
+              0);
+  };
+  pointer->moveTo(400, 300);
+  chord();
+  ASSERT_TRUE(waitLogged("wheel opened by hotkey at 400,300")) << log();
+  waitShown(400, 300);
+  chord();
+  ASSERT_TRUE(waitLogged("wheel closed without a pick")) << log();
 }
 
 // The keyboard is the wheel's only while it is open: the focused window gets the keys typed

@@ -41,6 +41,10 @@ class SwaySession {
   // Runs a program (its full path) in the session to its end; its exit status.
   int run(const std::vector<std::string>& args) const;
   std::optional<Picture> screenshot() const;
+  // The session's user, as the desktop's own programs run: `args` to run as that user, and a
+  // file or folder of the tests' made that user's.
+  std::vector<std::string> asUser(std::vector<std::string> args) const;
+  void giveToUser(const std::string& path) const;
 
  private:
   std::string runtimeDir_;
