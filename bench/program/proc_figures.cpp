@@ -54,8 +54,7 @@ long threadsSwitches(pid_t pid) {
     while (std::getline(status, line)) {
       std::istringstream in(line);
       in >> key >> value;
-      if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:")
-        total += value;
+      if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") total += value;
     }
   }
   return total;

@@ -91,9 +91,9 @@ class Screen {
     if (frame_) zwlr_screencopy_frame_v1_destroy(frame_);
     state_ = State::kWaiting;
     frame_ = zwlr_screencopy_manager_v1_capture_output(manager_, 0, output_);
-    static const zwlr_screencopy_frame_v1_listener listener{
-        &Screen::onBuffer, &Screen::onFlags, &Screen::onReady, &Screen::onFailed,
-        &Screen::onDamage};
+    static const zwlr_screencopy_frame_v1_listener listener{&Screen::onBuffer, &Screen::onFlags,
+                                                            &Screen::onReady, &Screen::onFailed,
+                                                            &Screen::onDamage};
     zwlr_screencopy_frame_v1_add_listener(frame_, &listener, this);
     wl_display_roundtrip(display_);  // the buffer's description comes at once
     if (!buffer_) {
@@ -112,8 +112,10 @@ class Screen {
         wl_display_flush(display_);
         pollfd p{wl_display_get_fd(display_), POLLIN, 0};
         poll(&p, 1, 50);
-        if (p.revents & POLLIN) wl_display_dispatch(display_);
-        else wl_display_dispatch_pending(display_);
+        if (p.revents & POLLIN)
+          wl_display_dispatch(display_);
+        else
+          wl_display_dispatch_pending(display_);
         continue;
       }
       if (state_ == State::kFailed) return std::nullopt;
@@ -161,8 +163,8 @@ class Screen {
   static void onReady(void* data, zwlr_screencopy_frame_v1*, std::uint32_t secHi,
                       std::uint32_t secLo, std::uint32_t nsec) {
     auto* s = static_cast<Screen*>(data);
-    const auto since = std::chrono::seconds((std::uint64_t(secHi) << 32) | secLo) +
-                       std::chrono::nanoseconds(nsec);
+    const auto since =
+        std::chrono::seconds((std::uint64_t(secHi) << 32) | secLo) + std::chrono::nanoseconds(nsec);
     s->presented_ = Clock::time_point(std::chrono::duration_cast<Clock::duration>(since));
     s->state_ = State::kReady;
   }
@@ -177,8 +179,8 @@ class Screen {
     Picture p{width_, height_, std::vector<std::uint32_t>(std::size_t(width_) * height_)};
     for (int y = 0; y < height_; ++y) {
       const int row = yInverted_ ? height_ - 1 - y : y;
-      const auto* src = reinterpret_cast<const std::uint32_t*>(
-          static_cast<const char*>(data_) + std::size_t(row) * stride_);
+      const auto* src = reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(data_) +
+                                                               std::size_t(row) * stride_);
       for (int x = 0; x < width_; ++x) p.pixels[std::size_t(y) * width_ + x] = src[x] & 0xFFFFFF;
     }
     return p;
@@ -210,8 +212,12 @@ struct Figures {
   int threads = 0;
 };
 
-bool wheelShown(const Picture& p) { return p.at(kX - 20, kY - 5) != kDesk; }
-bool wheelGone(const Picture& p) { return p.at(kX - 20, kY - 5) == kDesk; }
+bool wheelShown(const Picture& p) {
+  return p.at(kX - 20, kY - 5) != kDesk;
+}
+bool wheelGone(const Picture& p) {
+  return p.at(kX - 20, kY - 5) == kDesk;
+}
 
 int threadCount(pid_t pid) {
   int n = 0;
@@ -266,8 +272,10 @@ std::optional<Figures> measure(int hz, int runs, int idleSeconds) {
     for (bool command : {true, false}) {
       const auto ms = summon(command);
       if (!ms || !dismiss()) return std::nullopt;
-      if (command && f.firstCommand < 0) f.firstCommand = *ms;
-      else (command ? f.command : f.request).values.push_back(*ms);
+      if (command && f.firstCommand < 0)
+        f.firstCommand = *ms;
+      else
+        (command ? f.command : f.request).values.push_back(*ms);
     }
   }
 
@@ -294,7 +302,8 @@ std::optional<Figures> measure(int hz, int runs, int idleSeconds) {
   f.threads = threadCount(h.pid());
   const long switches = threadsSwitches(h.pid());
   f.idle = idleFigures(h.pid(), idleSeconds);
-  if (f.idle.wakeUps < 0) testing::eventually([] { return false; }, std::chrono::seconds(idleSeconds));
+  if (f.idle.wakeUps < 0)
+    testing::eventually([] { return false; }, std::chrono::seconds(idleSeconds));
   f.switchesPerSecond = double(threadsSwitches(h.pid()) - switches) / idleSeconds;
   f.idleStats = readStats(h.pid());
   testing::writeFile(dir.file("stop.txt"), "");
@@ -326,38 +335,61 @@ int main(int argc, char** argv) {
   const auto slow = measure(60, runs, idle);
   const auto fast = slow ? measure(1000, runs, 1) : std::nullopt;
   if (!slow || !fast) {
-    std::printf("The Wayland figures could not be taken (no sway, no screencopy, or the helper "
-                "did not show the wheel).\n");
+    std::printf(
+        "The Wayland figures could not be taken (no sway, no screencopy, or the helper "
+        "did not show the wheel).\n");
     return 1;
   }
   std::printf("| figure | median | 95th percentile | runs | budget |\n|---|---|---|---|---|\n");
-  for (const auto& [f, hz, sum] : {std::tuple{&*slow, 60, "+ 17 ms"}, {&*fast, 1000, "+ 1 ms"}}) {
+  // At 60 Hz one frame period more than at 1000 Hz, where the frame is out within 1 ms.
+  struct Budgets {
+    const char *command, *request, *motion;
+  };
+  const Budgets at60{"≤ 55 ms", "≤ 25 ms (95th ≤ 32 ms)", "≤ 21 ms (95th ≤ 27 ms)"};
+  const Budgets at1000{"≤ 40 ms", "≤ 8 ms (95th ≤ 15 ms)", "≤ 4 ms (95th ≤ 10 ms)"};
+  for (const auto& [f, hz, b] : {std::tuple{&*slow, 60, at60}, std::tuple{&*fast, 1000, at1000}}) {
     const std::string at = " (" + std::to_string(hz) + " Hz)";
-    const bool fastRow = hz == 1000;
-    printRow("`nimbra-wheel --open` started → wheel presented" + at, f->command,
-             fastRow ? "≤ 40 ms" : "≤ 55 ms");
-    printRow("request taken by the socket → wheel presented" + at, f->request,
-             fastRow ? "≤ 8 ms (95th ≤ 15 ms)" : "≤ 25 ms (95th ≤ 32 ms)");
-    printRow("pointer motion → new selection presented" + at, f->motion,
-             fastRow ? "≤ 4 ms (95th ≤ 10 ms)" : "≤ 21 ms (95th ≤ 27 ms)");
-    (void)sum;
+    printRow("`nimbra-wheel --open` started → wheel presented" + at, f->command, b.command);
+    printRow("request sent (connect to the helper's socket) → wheel presented" + at, f->request,
+             b.request);
+    printRow("pointer motion → new selection presented" + at, f->motion, b.motion);
   }
   std::printf("\n| figure | value | budget |\n|---|---|---|\n");
-  std::printf("| first `--open` of an instance → wheel presented (60 Hz / 1000 Hz) | %.2f / %.2f ms "
-              "| |\n",
-              slow->firstCommand, fast->firstCommand);
+  std::printf(
+      "| first `--open` of an instance → wheel presented (60 Hz / 1000 Hz) | %.2f / %.2f ms "
+      "| |\n",
+      slow->firstCommand, fast->firstCommand);
   std::printf("| threads when idle | %d | |\n", slow->threads);
   std::printf("| idle RSS after %d openings and %d motions | %.1f MB | ≤ 20 MB |\n", 2 * runs + 1,
               runs, slow->idleStats.rssKb / 1024.0);
   if (slow->idle.wakeUps >= 0) {
-    std::printf("| idle wake-ups per second (%d s, all threads; perf sched_switch into a sleep) | "
-                "%.2f | ≤ 1.05 |\n",
-                idle, slow->idle.wakeUps / idle);
+    std::printf(
+        "| idle wake-ups per second (%d s, all threads; perf sched_switch into a sleep) | "
+        "%.2f | ≤ 1.05 |\n",
+        idle, slow->idle.wakeUps / idle);
     std::printf("| idle CPU per tick (%d s, all threads) | %.3f ms | |\n", idle,
                 1000.0 * slow->idle.cpuSeconds / idle);
   }
-  std::printf("| idle context switches per second (%d s, all threads, with preemption) | %.2f | "
-              "%s |\n",
-              idle, slow->switchesPerSecond, slow->idle.wakeUps >= 0 ? "" : "≤ 1.05");
+  std::printf(
+      "| idle context switches per second (%d s, all threads, with preemption) | %.2f | "
+      "%s |\n",
+      idle, slow->switchesPerSecond, slow->idle.wakeUps >= 0 ? "" : "≤ 1.05");
+  std::printf(
+      "\nMeasured on a private headless sway (pixman renderer) run as the unprivileged user\n"
+      "nimbra-sway, one 1280×720 output, at 60 Hz and again at 1000 Hz. \"Presented\" is the "
+      "first\n"
+      "output frame whose pixels show the change, as a screencopy client of the benchmark's own\n"
+      "sees it (`copy_with_damage`; the frame's `ready` event carries the time the compositor put\n"
+      "it on the output, CLOCK_MONOTONIC). Each latency runs from just before the cause (the fork\n"
+      "of `nimbra-wheel --open`; the connect of the same request made by the benchmark itself; "
+      "the\n"
+      "virtual pointer's motion) to that time. At 60 Hz a change waits for the output's next\n"
+      "frame, and after a motion sway has just drawn the cursor's move, so the repaint waits "
+      "about\n"
+      "a whole period. At 1000 Hz that wait is at most 1 ms: the request row is then the helper's\n"
+      "part (taking the request, finding the pointer through its probe surface, painting and\n"
+      "committing the wheel) and the compositor's drawing. The command row adds the command's own\n"
+      "start, most of it loading the same shared libraries as the helper. The idle figures are\n"
+      "taken at 60 Hz after the openings, over all of the helper's threads.\n");
   return 0;
 }
