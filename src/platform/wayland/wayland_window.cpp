@@ -167,6 +167,7 @@ void WaylandWindow::destroySurface() {
   closing_ = false;
   buttonsDown_ = 0;
   configured_ = false;
+  attached_ = false;
   if (!surface_) return;
   connection_.removeInputHandler(surface_);
   if (fractional_) wp_fractional_scale_v1_destroy(fractional_);
@@ -184,6 +185,13 @@ void WaylandWindow::onConfigure(void* self, zwlr_layer_surface_v1* layer, std::u
   auto* w = static_cast<WaylandWindow*>(self);
   zwlr_layer_surface_v1_ack_configure(layer, serial);
   w->configured_ = true;
+  // The configures that follow the first (the keyboard taken, say) change nothing painted: the
+  // acknowledgement goes with a bare commit instead of a repaint into yet another buffer.
+  if (w->attached_ && !w->dirty_) {
+    wl_surface_commit(w->surface_);
+    w->connection_.flush();
+    return;
+  }
   w->display();
 }
 
@@ -266,6 +274,7 @@ void WaylandWindow::display() {
   wl_surface_damage_buffer(surface_, 0, 0, b->width(), b->height());
   wl_surface_commit(surface_);
   b->setBusy();
+  attached_ = true;
   connection_.flush();
 }
 

@@ -87,6 +87,7 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   wp_fractional_scale_v1* fractional_ = nullptr;
   wp_viewport* viewport_ = nullptr;
   bool configured_ = false;
+  bool attached_ = false;  // a picture was committed to this surface
   bool wantShown_ = false;
   bool dirty_ = true;
   bool ignoresMouse_ = true;
