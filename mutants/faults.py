@@ -112,7 +112,8 @@ M = [
 ('K01','src/input/hot_keys.cpp',[('    if (wheel->shown) wheel->hide(false);','    if (wheel->shown) wheel->hide(true);')],'input','Escape fires the selection instead of closing without a pick'),
 ('K02','src/input/hot_keys.cpp',[('process().platform->deferToMain([id] { dispatchHotKey(id); });','dispatchHotKey(id);')],'input','hot key acted on inside the handler instead of on the main loop'),
 ('N01','src/input/accessibility.cpp',[('    p.paths->remove("need_access.txt");\n','')],'app','permission granted but need_access.txt left behind'),
-('N02','src/input/accessibility.cpp',[('  p.paths->write("need_access.txt", "1");\n','')],'app','host never told that permission is missing'),
+('N02','src/input/accessibility.cpp',[('  if (p.paths->read("need_access.txt") != "1") p.paths->write("need_access.txt", "1");\n','')],'app','host never told that permission is missing'),
+('N03','src/input/accessibility.cpp',[('  if (p.paths->read("need_access.txt") != "1") p.paths->write','  p.paths->write')],'app','need_access.txt replaced every tick while the permission is missing: a freed file each second waits for the disk'),
 # --- src/platform/x11 -------------------------------------------------------------------------
 ('XT01','src/platform/x11/x11_event_tap.cpp',[('  lastX_ = kNoPosition;\n  lastY_ = kNoPosition;\n','')],'x11','last position kept across openings: a move back to it is dropped'),
 ('XT02','src/platform/x11/x11_event_tap.cpp',[('attached_ && enabled_ && connection_.overlayShown() && connection_.extensions().xinput2','attached_ && enabled_ && connection_.extensions().xinput2')],'x11','raw motion followed while the wheel is closed'),

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "proc_figures.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/xvfb.h"
@@ -68,19 +69,6 @@ std::string configText() {
 double msSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
-
-struct Series {
-  std::vector<double> values;
-  double percentile(double p) const {
-    if (values.empty()) return 0;
-    std::vector<double> v = values;
-    std::sort(v.begin(), v.end());
-    const double rank = p * (v.size() - 1);
-    const auto lo = static_cast<std::size_t>(rank);
-    const std::size_t hi = std::min(lo + 1, v.size() - 1);
-    return v[lo] + (v[hi] - v[lo]) * (rank - lo);
-  }
-};
 
 // What the measuring client sees: overlay maps and unmaps, damage to it, and the work
 // directory's files changing.
@@ -156,44 +144,6 @@ class Observer {
   int damageEvent_ = 0;
   Damage damage_ = 0;
 };
-
-struct ProcStats {
-  long rssKb = 0;
-  long hwmKb = 0;
-  long switches = 0;  // voluntary + involuntary context switches: each is a wake-up or more
-  double cpuSeconds = 0;
-};
-
-ProcStats readStats(pid_t pid) {
-  ProcStats s;
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string key;
-  long value = 0;
-  std::string line;
-  while (std::getline(status, line)) {
-    std::istringstream in(line);
-    in >> key >> value;
-    if (key == "VmRSS:") s.rssKb = value;
-    if (key == "VmHWM:") s.hwmKb = value;
-    if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:")
-      s.switches += value;
-  }
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const auto close = all.rfind(')');
-  if (close != std::string::npos) {
-    std::istringstream in(all.substr(close + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15; ++i) {
-      in >> field;
-      if (i == 14) utime = std::atol(field.c_str());
-      if (i == 15) stime = std::atol(field.c_str());
-    }
-    s.cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-  }
-  return s;
-}
 
 struct Helper {
   Helper(const std::string& display, const TempDir& dir)
@@ -339,47 +289,6 @@ bool hotKeyPick(testing::XProbe& probe, Observer& obs, Series* latency) {
   probe.moveTo(kCentreX, kCentreY - 260);
   probe.click(1, kCentreX, kCentreY - 260);
   return obs.waitFor([&] { return !obs.mapped; });
-}
-
-// CPU time of every live thread of `pid`, in seconds, from the scheduler's own count.
-double threadsCpuSeconds(pid_t pid) {
-  double total = 0;
-  std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec);
-       it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    std::ifstream in(it->path() / "schedstat");
-    double ns = 0;
-    if (in >> ns) total += ns / 1e9;
-  }
-  return total;
-}
-
-// What the helper's threads did over an idle window, from perf: how often one of them went to
-// sleep (waiting for anything: the loop's poll, a lock, the disk), each such sleep ending in a
-// wake-up, and the CPU they used. Negative figures when perf cannot count here.
-struct IdleFigures {
-  double wakeUps = -1;
-  double cpuSeconds = -1;
-};
-
-IdleFigures idleFigures(pid_t pid, int seconds) {
-  // prev_state 1 is an interruptible sleep, 2 an uninterruptible one (the disk); a preempted
-  // thread (0) did not go to sleep.
-  const std::string cmd =
-      "perf stat -x, -e task-clock -e sched:sched_switch --filter "
-      "'prev_state == 1 || prev_state == 2' -p " +
-      std::to_string(pid) + " -- sleep " + std::to_string(seconds) + " 2>&1 >/dev/null";
-  FILE* out = popen(cmd.c_str(), "r");
-  IdleFigures f;
-  if (!out) return f;
-  char line[512];
-  while (std::fgets(line, sizeof line, out)) {
-    if (line[0] < '0' || line[0] > '9') continue;
-    if (std::strstr(line, "sched:sched_switch")) f.wakeUps = std::atof(line);
-    if (std::strstr(line, "task-clock")) f.cpuSeconds = std::atof(line) / 1000;  // msec
-  }
-  if (pclose(out) != 0) return IdleFigures{};
-  return f;
 }
 
 void printRow(const char* figure, const Series& s, const char* budget) {

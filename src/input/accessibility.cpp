@@ -10,7 +10,9 @@ bool ensureAccessibility() {
     p.paths->remove("need_access.txt");
     return true;
   }
-  p.paths->write("need_access.txt", "1");
+  // Replacing an unchanged file each second would free the old one, which on a file system that
+  // discards freed blocks at once waits for the disk: a second wake-up per tick.
+  if (p.paths->read("need_access.txt") != "1") p.paths->write("need_access.txt", "1");
   log("accessibility permission NOT granted yet");
   return false;
 }

@@ -109,8 +109,19 @@ TEST_F(Tick, AsksForThePermissionEverySecondUntilGrantedThenInstallsTheTap) {
   start(kFourSegments);
   EXPECT_EQ(file("need_access.txt"), "1");
   EXPECT_EQ(fake.tapCreations, 0);
-  fake.advance(2.0);
+  const auto inode = [&] {
+    struct stat st {};
+    return ::stat(dir.file("need_access.txt").c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  const ino_t first = inode();
+  for (int tick = 0; tick < 2; ++tick) {
+    fake.advance(1.0);
+    EXPECT_EQ(inode(), first) << "an unchanged file was replaced";
+  }
   EXPECT_EQ(countLogged("accessibility permission NOT granted yet"), 3);
+  writeFile(dir.file("need_access.txt"), "");
+  fake.advance(1.0);
+  EXPECT_EQ(file("need_access.txt"), "1");
 
   fake.trusted = true;
   fake.advance(1.0);

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fractional-scale-client.h"
 #include "layer-shell-client.h"
+#include "viewporter-client.h"
 #include "xdg-output-client.h"
 
 namespace nimbra {
@@ -107,6 +109,11 @@ struct WaylandListeners {
       c.xdgOutputs_ =
           static_cast<zxdg_output_manager_v1*>(bind(&zxdg_output_manager_v1_interface, 3));
       for (auto& o : c.outputs_) c.watchOutput(*o);
+    } else if (std::strcmp(interface, wp_fractional_scale_manager_v1_interface.name) == 0) {
+      c.fractionalScale_ = static_cast<wp_fractional_scale_manager_v1*>(
+          bind(&wp_fractional_scale_manager_v1_interface, 1));
+    } else if (std::strcmp(interface, wp_viewporter_interface.name) == 0) {
+      c.viewporter_ = static_cast<wp_viewporter*>(bind(&wp_viewporter_interface, 1));
     } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
       c.addOutput(name, version);
     } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c.seat_) {
@@ -268,6 +275,8 @@ WaylandConnection::~WaylandConnection() {
   if (seat_) wl_seat_destroy(seat_);
   if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
   if (xdgOutputs_) zxdg_output_manager_v1_destroy(xdgOutputs_);
+  if (fractionalScale_) wp_fractional_scale_manager_v1_destroy(fractionalScale_);
+  if (viewporter_) wp_viewporter_destroy(viewporter_);
   if (shm_) wl_shm_destroy(shm_);
   if (compositor_) wl_compositor_destroy(compositor_);
   wl_registry_destroy(registry_);

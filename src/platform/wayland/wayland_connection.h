@@ -18,6 +18,8 @@
 #include "platform/platform.h"
 
 struct zwlr_layer_shell_v1;
+struct wp_fractional_scale_manager_v1;
+struct wp_viewporter;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 struct xkb_context;
@@ -70,6 +72,11 @@ class WaylandConnection {
   wl_compositor* compositor() const { return compositor_; }
   wl_shm* shm() const { return shm_; }
   zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
+  // Both, or neither: a fractional scale is of no use without a viewport to show it.
+  wp_fractional_scale_manager_v1* fractionalScale() const {
+    return viewporter_ ? fractionalScale_ : nullptr;
+  }
+  wp_viewporter* viewporter() const { return viewporter_; }
   bool hasPointer() const { return pointer_ != nullptr; }
 
   const std::vector<std::unique_ptr<WaylandOutput>>& outputs() const { return outputs_; }
@@ -107,6 +114,8 @@ class WaylandConnection {
   wl_keyboard* keyboard_ = nullptr;
   zwlr_layer_shell_v1* layerShell_ = nullptr;
   zxdg_output_manager_v1* xdgOutputs_ = nullptr;
+  wp_fractional_scale_manager_v1* fractionalScale_ = nullptr;
+  wp_viewporter* viewporter_ = nullptr;
   std::vector<std::unique_ptr<WaylandOutput>> outputs_;
   std::map<wl_surface*, WaylandInputHandler*> handlers_;
   wl_surface* pointerFocus_ = nullptr;

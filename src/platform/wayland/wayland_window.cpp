@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "fractional-scale-client.h"
 #include "layer-shell-client.h"
+#include "viewporter-client.h"
 #include "wheel/paint/canvas.h"
 
 namespace nimbra {
@@ -43,13 +45,17 @@ void WaylandWindow::setFrame(const Rect& frame) {
   const double bottom =
       std::clamp(std::ceil(top + frame.size.height), upper + 1, o.origin.y + o.size.height);
   const Rect placed{{left, upper}, {right - left, bottom - upper}};
-  const bool moved = out->name != outputName_ || out->scale != scale_;
+  const bool moved = out->name != outputName_ || out->scale != outputScale_;
   if (placed == placed_ && !moved) return;
   if (moved && surface_) destroySurface();
   placed_ = placed;
   offset_ = Point{left - frame.origin.x, upper - top};
   outputName_ = out->name;
-  scale_ = out->scale;
+  outputScale_ = out->scale;
+  // The compositor's preferred scale is kept from one opening to the next on the same output,
+  // so that the first frame is painted at it.
+  if (moved) scale120_ = 0;
+  scale_ = scale120_ ? scale120_ / 120.0 : outputScale_;
   dirty_ = true;
   staged_ = nullptr;
   if (layer_) {
@@ -129,6 +135,13 @@ void WaylandWindow::createSurface() {
   if (!out || !connection_.layerShell()) return;
   surface_ = wl_compositor_create_surface(connection_.compositor());
   connection_.addInputHandler(surface_, this);
+  if (connection_.fractionalScale()) {
+    fractional_ = wp_fractional_scale_manager_v1_get_fractional_scale(connection_.fractionalScale(),
+                                                                      surface_);
+    static const wp_fractional_scale_v1_listener scaleListener{&WaylandWindow::onPreferredScale};
+    wp_fractional_scale_v1_add_listener(fractional_, &scaleListener, this);
+    viewport_ = wp_viewporter_get_viewport(connection_.viewporter(), surface_);
+  }
   layer_ = zwlr_layer_shell_v1_get_layer_surface(connection_.layerShell(), surface_, out->output,
                                                  ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "nimbra-wheel");
   static const zwlr_layer_surface_v1_listener listener{&WaylandWindow::onConfigure,
@@ -154,10 +167,15 @@ void WaylandWindow::destroySurface() {
   closing_ = false;
   buttonsDown_ = 0;
   configured_ = false;
+  attached_ = false;
   if (!surface_) return;
   connection_.removeInputHandler(surface_);
+  if (fractional_) wp_fractional_scale_v1_destroy(fractional_);
+  if (viewport_) wp_viewport_destroy(viewport_);
   if (layer_) zwlr_layer_surface_v1_destroy(layer_);
   wl_surface_destroy(surface_);
+  fractional_ = nullptr;
+  viewport_ = nullptr;
   layer_ = nullptr;
   surface_ = nullptr;
 }
@@ -167,6 +185,13 @@ void WaylandWindow::onConfigure(void* self, zwlr_layer_surface_v1* layer, std::u
   auto* w = static_cast<WaylandWindow*>(self);
   zwlr_layer_surface_v1_ack_configure(layer, serial);
   w->configured_ = true;
+  // The configures that follow the first (the keyboard taken, say) change nothing painted: the
+  // acknowledgement goes with a bare commit instead of a repaint into yet another buffer.
+  if (w->attached_ && !w->dirty_) {
+    wl_surface_commit(w->surface_);
+    w->connection_.flush();
+    return;
+  }
   w->display();
 }
 
@@ -175,13 +200,26 @@ void WaylandWindow::onClosed(void* self, zwlr_layer_surface_v1*) {
   static_cast<WaylandWindow*>(self)->destroySurface();
 }
 
+void WaylandWindow::onPreferredScale(void* self, wp_fractional_scale_v1*, std::uint32_t scale120) {
+  auto* w = static_cast<WaylandWindow*>(self);
+  if (scale120 == 0 || scale120 == w->scale120_) return;
+  w->scale120_ = scale120;
+  w->scale_ = scale120 / 120.0;
+  w->setNeedsDisplay();
+}
+
+int WaylandWindow::pixels(double points) const {
+  return scale120_ ? static_cast<int>(std::lround(points * scale120_ / 120.0))
+                   : static_cast<int>(points) * outputScale_;
+}
+
 void WaylandWindow::scheduleDisplay() {
   if (connection_.alive()) paint_.schedule();
 }
 
 WaylandBuffer* WaylandWindow::paint(bool blank) {
-  const int width = static_cast<int>(placed_.size.width) * scale_;
-  const int height = static_cast<int>(placed_.size.height) * scale_;
+  const int width = pixels(placed_.size.width);
+  const int height = pixels(placed_.size.height);
   // Buffers of another size are let go once the compositor has given them back.
   std::erase_if(buffers_, [&](const std::unique_ptr<WaylandBuffer>& b) {
     return !b->busy() && (b->width() != width || b->height() != height);
@@ -201,7 +239,7 @@ WaylandBuffer* WaylandWindow::paint(bool blank) {
   cairo_paint(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   if (!blank) {
-    Canvas canvas{cr, double(scale_)};
+    Canvas canvas{cr, scale_};
     cairo_translate(cr, -offset_.x * scale_, -offset_.y * scale_);
     view_.draw(canvas, Rect{offset_, placed_.size});
     dirty_ = false;
@@ -225,10 +263,18 @@ void WaylandWindow::display() {
   if (!b) return;
   applyInputRegion();
   wl_surface_attach(surface_, b->buffer(), 0, 0);
-  wl_surface_set_buffer_scale(surface_, scale_);
+  if (viewport_) {
+    // The viewport gives the surface its logical size whatever the buffer's.
+    wl_surface_set_buffer_scale(surface_, 1);
+    wp_viewport_set_destination(viewport_, static_cast<int>(placed_.size.width),
+                                static_cast<int>(placed_.size.height));
+  } else {
+    wl_surface_set_buffer_scale(surface_, outputScale_);
+  }
   wl_surface_damage_buffer(surface_, 0, 0, b->width(), b->height());
   wl_surface_commit(surface_);
   b->setBusy();
+  attached_ = true;
   connection_.flush();
 }
 

@@ -6,6 +6,10 @@
 // that output; pointer positions are given back in the whole view's coordinates. A click that
 // closes the wheel keeps an empty surface until the button comes up, so its release never
 // reaches what lies beneath.
+//
+// Painted at the output's integer scale, or, where the compositor offers fractional scales, at
+// the scale it prefers for the surface: a buffer of logical size × scale shown at the logical
+// size through a viewport.
 #pragma once
 
 #include <functional>
@@ -18,6 +22,8 @@
 #include "platform/wayland/wayland_connection.h"
 
 struct zwlr_layer_surface_v1;
+struct wp_fractional_scale_v1;
+struct wp_viewport;
 
 namespace nimbra {
 
@@ -56,6 +62,9 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   static void onConfigure(void* self, zwlr_layer_surface_v1*, std::uint32_t serial,
                           std::uint32_t width, std::uint32_t height);
   static void onClosed(void* self, zwlr_layer_surface_v1*);
+  static void onPreferredScale(void* self, wp_fractional_scale_v1*, std::uint32_t scale120);
+  // Device pixels for a length in points.
+  int pixels(double points) const;
   // Paints the view (or nothing, while closing) into a free buffer.
   WaylandBuffer* paint(bool blank);
   // Sends the current picture when the surface is ready for it.
@@ -69,10 +78,16 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   Rect placed_{{0, 0}, {1, 1}};
   Point offset_;
   std::uint32_t outputName_ = 0;  // the output the surface is (to be) on; 0 for none
-  int scale_ = 1;
+  int outputScale_ = 1;           // the output's integer scale
+  // The compositor's preferred scale in 120ths, where it offers fractional scales; else 0.
+  std::uint32_t scale120_ = 0;
+  double scale_ = 1;  // device pixels per point, as painted
   wl_surface* surface_ = nullptr;
   zwlr_layer_surface_v1* layer_ = nullptr;
+  wp_fractional_scale_v1* fractional_ = nullptr;
+  wp_viewport* viewport_ = nullptr;
   bool configured_ = false;
+  bool attached_ = false;  // a picture was committed to this surface
   bool wantShown_ = false;
   bool dirty_ = true;
   bool ignoresMouse_ = true;
