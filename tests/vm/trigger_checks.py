@@ -175,6 +175,7 @@ def check_stalled_loop_lets_go(env):
     try:
         libc.ptrace(0x4207, tid, None, None)  # INTERRUPT
         os.waitpid(tid, 0x40000000)  # __WALL
+        env.mouse.frame((EV_REL, REL_X, 1))  # input the stalled loop cannot take
         start = time.monotonic()
         wait_for(lambda: not grabbed(env.mouse.node), "the grab let go", 2.0)
         assert time.monotonic() - start < 1.6, "let go late"
