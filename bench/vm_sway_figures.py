@@ -27,17 +27,10 @@ def until(probe, seconds=5.0):
 
 def main():
     helper, app, presses = sys.argv[1], sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 10
-    env = type("Env", (), {})()
-    env.mouse, env.app = t.mouse("nimbra test mouse"), t.App(app)
-    h = t.Helper(helper, mode=())
+    env = t.sway_env(helper, app)
+    h = env.helper
     probe, shown, painted, grim = [], [], [], []
     try:
-        env.app.wait("ready")
-        t.wait_for(lambda: "event tap installed" in h.log(), "event tap installed", 30)
-        t.wait_for(lambda: subprocess.run(["swaymsg", "-t", "get_inputs"], capture_output=True, text=True)
-                   .stdout.count('"name": "nimbra test mouse"') == 2, "the twin in sway", 5)
-        env.mouse.frame((t.EV_REL, t.REL_X, -5000), (t.EV_REL, t.REL_Y, -5000))
-        env.at = (0, 0)
         t.point(env, 400, 300)
         time.sleep(0.5)
         start = time.monotonic()

@@ -272,19 +272,22 @@ def sway_check_short_click_reaches_the_application_once(env):
     assert env.helper.cmd() == "", "the click opened the wheel"
 
 
-def sway_main(helper, app, only):
+def sway_env(helper, app):
+    """The helper on sway, the application under the pointer and the mouse, the pointer at 0,0."""
     env = type("Env", (), {})()
-    env.mouse = mouse("nimbra test mouse")
-    env.app, failures = App(app), 0
-    env.helper = Helper(helper, mode=())
+    env.mouse, env.app, env.helper = mouse("nimbra test mouse"), App(app), Helper(helper, mode=())
+    env.app.wait("ready")
+    wait_for(lambda: "event tap installed" in env.helper.log(), "event tap installed", 30)
+    wait_for(lambda: subprocess.run(["swaymsg", "-t", "get_inputs"], capture_output=True, text=True)
+             .stdout.count('"name": "nimbra test mouse"') == 2, "the twin in sway", 5)
+    env.mouse.frame((EV_REL, REL_X, -5000), (EV_REL, REL_Y, -5000))
+    env.at = (0, 0)
+    return env
+
+
+def sway_main(helper, app, only):
+    env, failures = sway_env(helper, app), 0
     try:
-        env.app.wait("ready")
-        wait_for(lambda: "event tap installed" in env.helper.log(), "event tap installed", 30)
-        wait_for(lambda: find_node(env.mouse.name, twin=True), "the twin")
-        wait_for(lambda: subprocess.run(["swaymsg", "-t", "get_inputs"], capture_output=True, text=True)
-                 .stdout.count('"name": "nimbra test mouse"') == 2, "the twin in sway", 5)
-        env.mouse.frame((EV_REL, REL_X, -5000), (EV_REL, REL_Y, -5000))  # to the top left corner
-        env.at = (0, 0)
         for name, check in globals().items():
             if name.startswith("sway_check_") and (not only or name in only):
                 open(f"{env.helper.dir}/cmd.txt", "w").close()
