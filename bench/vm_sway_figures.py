@@ -38,6 +38,7 @@ def main():
         grim.append(time.monotonic() - start)
         for _ in range(presses):
             open(f"{h.dir}/cmd.txt", "w").close()
+            env.app.read()  # what came after the last press's first line is not this press's
             env.app.lines = []
             start = time.monotonic()
             env.mouse.frame(t.RIGHT_DOWN)
