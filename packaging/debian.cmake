@@ -45,6 +45,9 @@ files. This package holds the helper, nimbra-wheel-preview and their manual
 pages.")
 set(CPACK_DEBIAN_HELPER_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_HELPER_PACKAGE_RECOMMENDS "fonts-inter | fonts-cantarell")
+# Its postinst applies the udev rule to the devices already there.
+set(CPACK_DEBIAN_HELPER_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/helper/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_LIB_DESCRIPTION "C++ library driving the nimbra-wheel radial menu helper
 libnimbra-host starts a nimbra-wheel helper on a work directory, writes its

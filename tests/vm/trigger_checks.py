@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The kernel-device trigger end to end in the guest: uinput "physical" mice and a keyboard, the
-real helper with --evdev, and the helper's twin of each mouse read as the desktop would.
-Usage: trigger_checks.py HELPER [CHECK...]; the exit status counts the failures."""
+real helper with --evdev, and the helper's twin of each mouse read as the desktop would; with
+--sway, the helper on the guest's sway (the Wayland backend hosting the trigger) and an
+application of our own (tests/vm/app) under the pointer.
+Usage: trigger_checks.py [--sway] HELPER [APP] [CHECK...]; the exit status counts the failures."""
 import ctypes, fcntl, glob, os, select, signal, struct, subprocess, sys, tempfile, time
 
 EV_KEY, EV_REL = 1, 2
@@ -104,11 +106,11 @@ def read_text(path):
 
 
 class Helper:
-    def __init__(self, helper, user=None):
+    def __init__(self, helper, user=None, mode=("--evdev",)):
         self.dir = tempfile.mkdtemp(prefix="nimbra-vm-")
         with open(f"{self.dir}/wheel.cfg", "w") as f:
             f.write("HOLD|300\nSIZE|100\nSEG|Edit|#3a7\nTOOL|Copy|copy\n")
-        cmd = [helper, "--evdev", "-Dir", self.dir]
+        cmd = [helper, *mode, "-Dir", self.dir]
         if user is not None:
             os.chown(self.dir, user, user)
             cmd = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + cmd
@@ -173,6 +175,7 @@ def check_stalled_loop_lets_go(env):
     try:
         libc.ptrace(0x4207, tid, None, None)  # INTERRUPT
         os.waitpid(tid, 0x40000000)  # __WALL
+        env.mouse.frame((EV_REL, REL_X, 1))  # input the stalled loop cannot take
         start = time.monotonic()
         wait_for(lambda: not grabbed(env.mouse.node), "the grab let go", 2.0)
         assert time.monotonic() - start < 1.6, "let go late"
@@ -213,6 +216,89 @@ def check_permission(helper):
         h.proc.kill()
 
 
+class App:
+    """The application under the pointer: the lines it prints since the last mark."""
+
+    def __init__(self, path):
+        self.proc = subprocess.Popen([path], stdout=subprocess.PIPE)
+        self.fd, self.lines, self.partial = self.proc.stdout.fileno(), [], b""
+        os.set_blocking(self.fd, False)
+
+    def read(self):
+        while select.select([self.fd], [], [], 0)[0] and (data := os.read(self.fd, 4096)):
+            *done, self.partial = (self.partial + data).split(b"\n")
+            self.lines += [line.decode() for line in done]
+        return self.lines
+
+    def wait(self, line, seconds=5.0):
+        wait_for(lambda: line in self.read(), f"the application's {line!r} (it said {self.lines[-5:]})", seconds)
+
+    def buttons(self):
+        return [line for line in self.read() if line.startswith("button")]
+
+
+def point(env, x, y):
+    """The pointer to x,y: the flat profile moves it 1:1 with the mouse."""
+    env.mouse.frame((EV_REL, REL_X, x - env.at[0]), (EV_REL, REL_Y, y - env.at[1]))
+    env.at = (x, y)
+    env.app.wait(f"at {x},{y}")
+
+
+def sway_check_held_press_opens_at_the_pointer(env):
+    point(env, 400, 300)
+    env.app.lines = []
+    env.mouse.frame(RIGHT_DOWN)
+    wait_for(lambda: env.helper.cmd() == "~open", "~open in cmd.txt")
+    assert "wheel shown at 400,300" in env.helper.log(), "the wheel opened elsewhere"
+    for _ in range(5):
+        env.mouse.frame((EV_REL, REL_Y, -30))
+    env.mouse.frame(RIGHT_UP)
+    env.at = (400, 150)
+    wait_for(lambda: env.helper.cmd() == "copy", "the pick in cmd.txt")
+    env.app.wait("at 400,150")
+    assert not env.app.buttons(), f"the application saw {env.app.buttons()}"
+
+
+def sway_check_short_click_reaches_the_application_once(env):
+    point(env, 700, 500)
+    env.app.lines = []
+    for f in ([RIGHT_DOWN], [(EV_REL, REL_X, 7), (EV_REL, REL_Y, 2)], [RIGHT_UP]):
+        env.mouse.frame(*f)
+    env.at = (707, 502)
+    env.app.wait("at 707,502")
+    wait_for(lambda: len(env.app.buttons()) >= 2, f"the release (the application saw {env.app.lines})")
+    want = ["button 273 1 at 700,500", "button 273 0 at 700,500"]
+    assert env.app.buttons() == want, f"the application saw {env.app.lines}"
+    assert env.helper.cmd() == "", "the click opened the wheel"
+
+
+def sway_env(helper, app):
+    """The helper on sway, the application under the pointer and the mouse, the pointer at 0,0."""
+    env = type("Env", (), {})()
+    env.mouse, env.app, env.helper = mouse("nimbra test mouse"), App(app), Helper(helper, mode=())
+    env.app.wait("ready")
+    wait_for(lambda: "event tap installed" in env.helper.log(), "event tap installed", 30)
+    wait_for(lambda: subprocess.run(["swaymsg", "-t", "get_inputs"], capture_output=True, text=True)
+             .stdout.count('"name": "nimbra test mouse"') == 2, "the twin in sway", 5)
+    env.mouse.frame((EV_REL, REL_X, -5000), (EV_REL, REL_Y, -5000))
+    env.at = (0, 0)
+    return env
+
+
+def sway_main(helper, app, only):
+    env, failures = sway_env(helper, app), 0
+    try:
+        for name, check in globals().items():
+            if name.startswith("sway_check_") and (not only or name in only):
+                open(f"{env.helper.dir}/cmd.txt", "w").close()
+                failures += run(name, check, env)
+    finally:
+        env.helper.proc.kill()
+        env.app.proc.kill()
+        print(env.helper.log(), end="")
+    return failures
+
+
 def run(name, check, *args):
     try:
         check(*args)
@@ -224,6 +310,8 @@ def run(name, check, *args):
 
 
 def main():
+    if sys.argv[1] == "--sway":
+        return sway_main(os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3]), set(sys.argv[4:]))
     helper, only = os.path.abspath(sys.argv[1]), set(sys.argv[2:])
     checks = {n: f for n, f in globals().items() if n.startswith("check_") and n != "check_permission"}
     env = type("Env", (), {})()

@@ -22,6 +22,8 @@ void unwatch(GSource*& source) {
   source = nullptr;
 }
 
+constexpr gint64 kReleaseGapUs = 30000;
+
 input_event inputEvent(int type, int code, int value) {
   input_event ev{};
   ev.type = static_cast<unsigned short>(type);
@@ -36,6 +38,7 @@ EvdevTrigger::EvdevTrigger(GlibLoop& loop, TapCallbackFn callback, PointerFn poi
     : loop_(loop), callback_(std::move(callback)), pointer_(std::move(pointer)) {}
 
 EvdevTrigger::~EvdevTrigger() {
+  if (releaseTimer_) loop_.invalidateTimer(releaseTimer_);
   watchdog_.reset();
   for (auto& [node, taken] : mice_) unwatch(taken.source);
   unwatch(monitorSource_);
@@ -206,19 +209,52 @@ void EvdevTrigger::post(const MouseEvent& event) {
   if (event.type != TapEventType::kRightMouseDown && event.type != TapEventType::kRightMouseUp)
     return;
   if (dropClick_) return;
+  if (event.type == TapEventType::kRightMouseUp) {
+    // libinput holds back a release that follows its press within its debounce time (25 ms),
+    // but not the motion behind it: the release waits that long, so the click stays in place.
+    const gint64 wait = pressPostedUs_ + kReleaseGapUs - g_get_monotonic_time();
+    if (wait <= 0) return release();
+    if (!releaseTimer_) {
+      releaseTimer_ = loop_.scheduleOnce(double(wait) / 1e6, [this] {
+        releaseTimer_ = 0;
+        release();
+      });
+    }
+    return;
+  }
   Taken* to = pending_;
   if (!to && !mice_.empty()) to = &mice_.begin()->second;
   if (!to) return;
-  to->mouse->emit(
-      {inputEvent(EV_KEY, BTN_RIGHT, event.type == TapEventType::kRightMouseDown ? 1 : 0)});
-  if (event.type == TapEventType::kRightMouseUp) flushHeld();
+  to->mouse->emit({inputEvent(EV_KEY, BTN_RIGHT, 1)});
+  pressPostedUs_ = g_get_monotonic_time();
+}
+
+void EvdevTrigger::release() {
+  Taken* to = pending_;
+  if (!to && !mice_.empty()) to = &mice_.begin()->second;
+  if (to) to->mouse->emit({inputEvent(EV_KEY, BTN_RIGHT, 0)});
+  flushHeld();
 }
 
 void EvdevTrigger::overlayShown() {
   flushHeld();
 }
 
+void EvdevTrigger::nudge(bool atLeftEdge) {
+  Taken* to = pending_;
+  if (!to && !mice_.empty()) to = &mice_.begin()->second;
+  if (!to) return;
+  const int step = atLeftEdge ? 1 : -1;
+  to->mouse->emit({inputEvent(EV_REL, REL_X, step)});
+  to->mouse->emit({inputEvent(EV_REL, REL_X, -step)});
+}
+
+void EvdevTrigger::anchor(Point at) {
+  accumulated_ = Point{at.x + heldX_, at.y + heldY_};
+}
+
 void EvdevTrigger::flushHeld() {
+  if (keepHeld_ || releaseTimer_) return;
   Taken* from = pending_;
   pending_ = nullptr;
   if (!from || (!heldX_ && !heldY_)) return;

@@ -27,7 +27,7 @@ namespace nimbra {
 // Where the pointer is on the desktop, when the desktop says; none when it cannot.
 using PointerFn = std::function<std::optional<Point>()>;
 
-class EvdevTrigger final : public EventTap {
+class EvdevTrigger : public EventTap {
  public:
   // Without `pointer`, locations are the sum of the mice's relative motion since start.
   EvdevTrigger(GlibLoop& loop, TapCallbackFn callback, PointerFn pointer = {});
@@ -45,6 +45,15 @@ class EvdevTrigger final : public EventTap {
   void post(const MouseEvent& event);
   // The wheel opened: a pending press is pending no more.
   void overlayShown();
+  // The pointer was at `at` when the pending press came (or is there now, with none pending):
+  // later locations count the mice's motion from there.
+  void anchor(Point at);
+  // A pointer motion there and back through the twin of the pending press's mouse, away from
+  // the left edge unless `atLeftEdge`: the desktop looks again for what lies under the pointer.
+  void nudge(bool atLeftEdge);
+  // While kept, the motion held back behind a press stays held whatever the press becomes,
+  // until a click is handed back or the wheel opens.
+  void keepHeld(bool keep) { keepHeld_ = keep; }
 
  private:
   struct Taken {
@@ -56,6 +65,7 @@ class EvdevTrigger final : public EventTap {
   void drop(const std::string& devnode);
   void onFrame(Taken& taken, const std::vector<input_event>& frame);
   void flushHeld();
+  void release();
   void resumed();
   static gboolean onReadable(gint fd, GIOCondition condition, gpointer self);
   static gboolean onUdev(gint fd, GIOCondition condition, gpointer self);
@@ -66,10 +76,13 @@ class EvdevTrigger final : public EventTap {
   bool enabled_ = true;
   bool dropClick_ = false;
   bool attached_ = false;
+  bool keepHeld_ = false;
   Point accumulated_;
   std::map<std::string, Taken> mice_;
   ModifierKeys modifiers_;
   Taken* pending_ = nullptr;  // the mouse whose press waits for its hold or release
+  gint64 pressPostedUs_ = 0;  // when the last press was handed back
+  TimerId releaseTimer_ = 0;  // its release, waiting for the desktop's debounce time to pass
   int heldX_ = 0;
   int heldY_ = 0;
   udev* udev_ = nullptr;

@@ -1,5 +1,6 @@
-// Never a dead mouse: a thread that lets every grab go when the main loop has not answered
-// for about a second (a hang, a blocked call), and tells the loop when it turns again.
+// Never a dead mouse: a thread that lets every grab go when input waits on a mouse and the main
+// loop has not turned for about a second (a hang, a blocked call), and tells the loop when it
+// turns again. With no input it sleeps in poll(): an idle helper is never woken by it.
 #pragma once
 
 #include <glib.h>
@@ -29,6 +30,7 @@ class EvdevWatchdog {
 
  private:
   void run();
+  void wakeThread();
   static gboolean answer(gpointer self);
 
   GMainContext* context_;
@@ -37,11 +39,10 @@ class EvdevWatchdog {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::set<int> fds_;
+  int wakeFd_ = -1;  // an eventfd: the set of mice changed, or the watchdog goes
   bool stopping_ = false;
   bool pingOut_ = false;
   bool letGo_ = false;
-  std::chrono::steady_clock::time_point pingSent_;
-  std::chrono::steady_clock::time_point answered_;
   std::thread thread_;
 };
 

@@ -315,6 +315,18 @@ void WaylandConnection::flush() {
   if (wl_display_flush(display_) < 0 && errno != EAGAIN) lose();
 }
 
+void WaylandConnection::sync(std::function<void()> done) {
+  if (!alive_) return;
+  using Done = std::function<void()>;
+  static const wl_callback_listener listener{[](void* data, wl_callback* callback, std::uint32_t) {
+    std::unique_ptr<Done> run(static_cast<Done*>(data));
+    wl_callback_destroy(callback);
+    (*run)();
+  }};
+  wl_callback_add_listener(wl_display_sync(display_), &listener, new Done(std::move(done)));
+  flush();
+}
+
 void WaylandConnection::addOutput(std::uint32_t name, std::uint32_t version) {
   auto o = std::make_unique<WaylandOutput>();
   o->name = name;

@@ -10,6 +10,7 @@
 #include <wayland-client.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -91,6 +92,9 @@ class WaylandConnection {
 
   // Sends what was queued; what cannot go now goes when the socket takes it.
   void flush();
+  // `done` runs once the compositor has handled every request sent before this; never if the
+  // connection is lost first.
+  void sync(std::function<void()> done);
 
  private:
   friend struct WaylandListeners;

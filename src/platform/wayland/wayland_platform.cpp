@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/evdev/evdev_access.h"
+#include "platform/forwarding_event_source.h"
 #include "platform/wayland/wayland_window.h"
 
 namespace nimbra {
@@ -11,19 +13,40 @@ namespace {
 constexpr HotKeyRef kEscapeRef = 1;
 constexpr HotKeyRef kSummonRef = 2;
 
-// Forgets the overlay when it goes, so no call reaches a window that is gone.
+// Forgets the overlay when it goes, so no call reaches a window that is gone, and tells the
+// trigger when the wheel shows.
 class TrackedWindow : public WaylandWindow {
  public:
-  TrackedWindow(WaylandConnection& c, ViewDelegate& v, WaylandWindow*& slot)
-      : WaylandWindow(c, v), slot_(slot) {
+  TrackedWindow(WaylandConnection& c, ViewDelegate& v, WaylandWindow*& slot, EvdevTrigger*& trigger)
+      : WaylandWindow(c, v), slot_(slot), trigger_(trigger) {
     slot_ = this;
   }
   ~TrackedWindow() override {
     if (slot_ == this) slot_ = nullptr;
   }
+  void orderFrontRegardless() override {
+    WaylandWindow::orderFrontRegardless();
+    if (trigger_) trigger_->overlayShown();
+  }
 
  private:
   WaylandWindow*& slot_;
+  EvdevTrigger*& trigger_;
+};
+
+// Lets the platform know when the trigger goes.
+class TrackedTrigger : public EvdevTrigger {
+ public:
+  TrackedTrigger(GlibLoop& loop, TapCallbackFn callback, EvdevTrigger*& slot)
+      : EvdevTrigger(loop, std::move(callback)), slot_(slot) {
+    slot_ = this;
+  }
+  ~TrackedTrigger() override {
+    if (slot_ == this) slot_ = nullptr;
+  }
+
+ private:
+  EvdevTrigger*& slot_;
 };
 
 }  // namespace
@@ -43,6 +66,7 @@ std::unique_ptr<WaylandPlatform> WaylandPlatform::open(std::string* why) {
 // The probe and the overlay go before the connection they use.
 WaylandPlatform::~WaylandPlatform() {
   shortcuts_.reset();
+  locator_.reset();
   probe_.reset();
 }
 
@@ -50,8 +74,32 @@ Point WaylandPlatform::pointerLocation() {
   return Point{pointer_.x, firstScreenHeight() - pointer_.y};
 }
 
+std::optional<Point> WaylandPlatform::currentEventLocation() {
+  return trigger_ ? trigger_->location() : pointer_;
+}
+
+std::unique_ptr<EventTap> WaylandPlatform::createEventTap(TapCallbackFn callback) {
+  locator_ =
+      std::make_unique<WaylandPressLocator>(*connection_, *probe_, std::move(callback), trigger_,
+                                            [this] { return window_ && window_->shown(); });
+  auto trigger = std::make_unique<TrackedTrigger>(
+      loop(), [locator = locator_.get()](const TapEvent& e) { return locator->onTap(e); },
+      trigger_);
+  return trigger;
+}
+
+std::unique_ptr<EventSource> WaylandPlatform::createEventSource() {
+  if (!trigger_) return nullptr;
+  return std::make_unique<ForwardingEventSource>(
+      [trigger = trigger_](const MouseEvent& e) { trigger->post(e); });
+}
+
+bool WaylandPlatform::isProcessTrusted(bool) {
+  return evdevAccessGranted();
+}
+
 std::unique_ptr<PlatformWindow> WaylandPlatform::createOverlayWindow(ViewDelegate& view) {
-  auto window = std::make_unique<TrackedWindow>(*connection_, view, window_);
+  auto window = std::make_unique<TrackedWindow>(*connection_, view, window_, trigger_);
   window->onEscape = [this] {
     if (handler_ && escape_) handler_(HotKeyEvent{escape_});
   };
@@ -93,6 +141,7 @@ void WaylandPlatform::summon(std::function<void()> open) {
   const bool probing = probe_->start([this, open](Point at) {
     pointer_ = at;
     pointerKnown_ = true;
+    if (trigger_) trigger_->anchor(at);
     open();
   });
   if (probing) return;

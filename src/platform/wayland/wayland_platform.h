@@ -5,8 +5,8 @@
 // No client may grab keys or watch the pointer on Wayland: the summoning hot key comes from the
 // GlobalShortcuts portal where the desktop offers it, and from `nimbra-wheel --open` (bound to
 // a key in the compositor's settings); the pointer's place is learnt when the wheel is summoned.
-// The mouse trigger needs the kernel's input devices; until it plugs in (createEventTap), the input
-// permission is reported as missing.
+// The mouse trigger is the kernel-device one, its presses placed by the pointer probe; the input
+// permission is granted where the helper may open the mice and /dev/uinput.
 #pragma once
 
 #include <memory>
@@ -17,6 +17,7 @@
 #include "platform/wayland/global_shortcuts.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_pointer_probe.h"
+#include "platform/wayland/wayland_press_locator.h"
 
 namespace nimbra {
 
@@ -32,10 +33,10 @@ class WaylandPlatform : public PosixPlatform {
   void setAccessoryActivationPolicy() override {}
   double firstScreenHeight() override { return connection_->firstScreenHeight(); }
   Point pointerLocation() override;
-  std::optional<Point> currentEventLocation() override { return pointer_; }
+  std::optional<Point> currentEventLocation() override;
   std::unique_ptr<PlatformWindow> createOverlayWindow(ViewDelegate& view) override;
-  std::unique_ptr<EventTap> createEventTap(TapCallbackFn) override { return nullptr; }
-  std::unique_ptr<EventSource> createEventSource() override { return nullptr; }
+  std::unique_ptr<EventTap> createEventTap(TapCallbackFn callback) override;
+  std::unique_ptr<EventSource> createEventSource() override;
   void installHotKeyHandler(HotKeyHandlerFn handler) override { handler_ = std::move(handler); }
   HotKeyRegistration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                     HotKeyId id) override;
@@ -43,8 +44,7 @@ class WaylandPlatform : public PosixPlatform {
   void installHotKeyOutcomeHandler(HotKeyOutcomeFn handler) override {
     outcome_ = std::move(handler);
   }
-  // Watching and posting input needs the kernel's devices, not offered yet.
-  bool isProcessTrusted(bool) override { return false; }
+  bool isProcessTrusted(bool) override;
 
   WaylandConnection& connection() { return *connection_; }
 
@@ -56,6 +56,8 @@ class WaylandPlatform : public PosixPlatform {
 
   std::unique_ptr<WaylandConnection> connection_;
   std::unique_ptr<WaylandPointerProbe> probe_;
+  std::unique_ptr<WaylandPressLocator> locator_;
+  EvdevTrigger* trigger_ = nullptr;  // owned by whoever took the tap
   WaylandWindow* window_ = nullptr;  // the overlay, while it lives
   std::unique_ptr<GlobalShortcuts> shortcuts_;
   HotKeyHandlerFn handler_;

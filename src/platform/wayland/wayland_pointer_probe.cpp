@@ -54,10 +54,12 @@ WaylandPointerProbe::~WaylandPointerProbe() {
   clear_.clear();
 }
 
-bool WaylandPointerProbe::start(std::function<void(Point)> found) {
+bool WaylandPointerProbe::start(std::function<void(Point)> found,
+                                std::function<void()> unanswered) {
   if (active()) return true;
   if (!connection_.alive() || !connection_.hasPointer() || !connection_.layerShell()) return false;
   found_ = std::move(found);
+  unanswered_ = std::move(unanswered);
   static const zwlr_layer_surface_v1_listener listener{&Cover::configure, &Cover::closed};
   for (const auto& out : connection_.outputs()) {
     auto c = std::make_unique<Cover>();
@@ -85,7 +87,9 @@ bool WaylandPointerProbe::start(std::function<void(Point)> found) {
         [](gpointer self) -> gboolean {
           auto* probe = static_cast<WaylandPointerProbe*>(self);
           probe->patience_ = 0;
+          std::function<void()> unanswered = std::move(probe->unanswered_);
           probe->cancel();
+          if (unanswered) unanswered();
           return G_SOURCE_REMOVE;
         },
         this, nullptr);
@@ -100,11 +104,13 @@ void WaylandPointerProbe::cancel() {
   patience_ = 0;
   surfaces_.clear();
   found_ = nullptr;
+  unanswered_ = nullptr;
   connection_.flush();
 }
 
 void WaylandPointerProbe::finish(Point at) {
   std::function<void(Point)> found = std::move(found_);
+  unanswered_ = nullptr;
   if (patience_) g_source_remove(patience_);
   patience_ = 0;
   // The cover reporting this goes too: nothing of it is touched after this call.

@@ -25,8 +25,8 @@ class WaylandPointerProbe {
   // Covers the outputs; `found` gets the pointer's place in layout points. False, with nothing
   // covered, when the seat has no pointer or no output is known. A probe already under way
   // keeps its first `found`. A pointer that neither enters nor moves within kPatienceMs leaves
-  // the summons unanswered: the covers never linger.
-  bool start(std::function<void(Point)> found);
+  // the summons unanswered (`unanswered` runs then): the covers never linger.
+  bool start(std::function<void(Point)> found, std::function<void()> unanswered = {});
   static constexpr guint kPatienceMs = 5000;
   bool active() const { return !surfaces_.empty(); }
   // Takes the surfaces away without an answer.
@@ -40,6 +40,7 @@ class WaylandPointerProbe {
   std::vector<std::unique_ptr<Cover>> surfaces_;
   std::vector<std::unique_ptr<WaylandBuffer>> clear_;  // kept for the next probe
   std::function<void(Point)> found_;
+  std::function<void()> unanswered_;
   guint patience_ = 0;
 };
 
