@@ -266,6 +266,8 @@ WaylandConnection::~WaylandConnection() {
     g_source_unref(source_);
   }
   if (!display_) return;
+  // Answers still owed are never run.
+  for (auto& pending : syncs_) wl_callback_destroy(pending->callback);
   for (auto& o : outputs_) {
     if (o->xdg) zxdg_output_v1_destroy(o->xdg);
     wl_output_destroy(o->output);
@@ -317,13 +319,17 @@ void WaylandConnection::flush() {
 
 void WaylandConnection::sync(std::function<void()> done) {
   if (!alive_) return;
-  using Done = std::function<void()>;
-  static const wl_callback_listener listener{[](void* data, wl_callback* callback, std::uint32_t) {
-    std::unique_ptr<Done> run(static_cast<Done*>(data));
-    wl_callback_destroy(callback);
-    (*run)();
+  static const wl_callback_listener listener{[](void* data, wl_callback*, std::uint32_t) {
+    auto* pending = static_cast<PendingSync*>(data);
+    WaylandConnection& c = *pending->connection;
+    const std::function<void()> done = std::move(pending->done);
+    wl_callback_destroy(pending->callback);
+    std::erase_if(c.syncs_, [&](const auto& p) { return p.get() == pending; });
+    done();
   }};
-  wl_callback_add_listener(wl_display_sync(display_), &listener, new Done(std::move(done)));
+  auto& pending = syncs_.emplace_back(
+      std::make_unique<PendingSync>(PendingSync{this, wl_display_sync(display_), std::move(done)}));
+  wl_callback_add_listener(pending->callback, &listener, pending.get());
   flush();
 }
 

@@ -99,6 +99,11 @@ class WaylandConnection {
  private:
   friend struct WaylandListeners;
   class Source;
+  struct PendingSync {
+    WaylandConnection* connection;
+    wl_callback* callback;
+    std::function<void()> done;
+  };
   WaylandConnection() = default;
   void lose();
   void addOutput(std::uint32_t name, std::uint32_t version);
@@ -121,6 +126,7 @@ class WaylandConnection {
   wp_fractional_scale_manager_v1* fractionalScale_ = nullptr;
   wp_viewporter* viewporter_ = nullptr;
   std::vector<std::unique_ptr<WaylandOutput>> outputs_;
+  std::vector<std::unique_ptr<PendingSync>> syncs_;
   std::map<wl_surface*, WaylandInputHandler*> handlers_;
   wl_surface* pointerFocus_ = nullptr;
   wl_surface* keyboardFocus_ = nullptr;
