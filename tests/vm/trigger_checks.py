@@ -244,12 +244,23 @@ def point(env, x, y):
     env.app.wait(f"at {x},{y}")
 
 
+def screen(x, y, side):
+    """The pixels of the square of `side` around x,y, as grim sees them (no cursor)."""
+    ppm = subprocess.run(["grim", "-g", f"{x - side // 2},{y - side // 2} {side}x{side}", "-t", "ppm", "-"],
+                         capture_output=True, check=True).stdout
+    return ppm[-side * side * 3:]
+
+
 def sway_check_held_press_opens_at_the_pointer(env):
     point(env, 400, 300)
     env.app.lines = []
+    before = screen(400, 300, 40)
     env.mouse.frame(RIGHT_DOWN)
     wait_for(lambda: env.helper.cmd() == "~open", "~open in cmd.txt")
     assert "wheel shown at 400,300" in env.helper.log(), "the wheel opened elsewhere"
+    # The hub lies under the pointer: most of the square round it changes.
+    wait_for(lambda: sum(a != b for a, b in zip(before, screen(400, 300, 40))) > len(before) // 2,
+             "the wheel on the screen at the pointer")
     for _ in range(5):
         env.mouse.frame((EV_REL, REL_Y, -30))
     env.mouse.frame(RIGHT_UP)
