@@ -43,12 +43,24 @@ ProcStats readStats(pid_t pid) {
   return s;
 }
 
-long threadsSwitches(pid_t pid) {
-  long total = 0;
+namespace {
+
+// Runs `each` on the /proc folder of every thread of the process.
+template <typename Fn>
+void forEachThread(pid_t pid, Fn each) {
   std::error_code ec;
   for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec);
        it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    std::ifstream status(it->path() / "status");
+    each(it->path());
+  }
+}
+
+}  // namespace
+
+long threadsSwitches(pid_t pid) {
+  long total = 0;
+  forEachThread(pid, [&](const std::filesystem::path& task) {
+    std::ifstream status(task / "status");
     std::string line, key;
     long value = 0;
     while (std::getline(status, line)) {
@@ -56,19 +68,17 @@ long threadsSwitches(pid_t pid) {
       in >> key >> value;
       if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") total += value;
     }
-  }
+  });
   return total;
 }
 
 double threadsCpuSeconds(pid_t pid) {
   double total = 0;
-  std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec);
-       it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    std::ifstream in(it->path() / "schedstat");
+  forEachThread(pid, [&](const std::filesystem::path& task) {
+    std::ifstream in(task / "schedstat");
     double ns = 0;
     if (in >> ns) total += ns / 1e9;
-  }
+  });
   return total;
 }
 
