@@ -270,6 +270,25 @@ def sway_check_held_press_opens_at_the_pointer(env):
     assert not env.app.buttons(), f"the application saw {env.app.buttons()}"
 
 
+def sway_check_the_selection_follows_the_pointer_as_drawn(env):
+    """Accelerated, the pointer goes twice as far as the mouse: 120 up, past the ring, where the
+    mouse's own 60 would still be in it. The tool there is lit, and the release picks it."""
+    point(env, 400, 300)
+    subprocess.run(["swaymsg", "-q", "input * pointer_accel 1"], check=True)
+    try:
+        env.mouse.frame(RIGHT_DOWN)
+        wait_for(lambda: env.helper.cmd() == "~open", "~open in cmd.txt")
+        env.mouse.frame((EV_REL, REL_Y, -60))
+        lit = bytes((0x33, 0xAA, 0x77))  # the segment's colour, on its tool's cell 150 up
+        wait_for(lambda: all(abs(a - b) < 12 for a, b in zip(screen(400, 150, 1), lit)), "the tool lit")
+        env.mouse.frame(RIGHT_UP)
+        wait_for(lambda: env.helper.cmd() == "copy", "the pick in cmd.txt")
+    finally:
+        subprocess.run(["swaymsg", "-q", "input * pointer_accel 0"], check=True)
+    env.at = (400, 180)
+    env.app.wait("at 400,180")  # the application has the pointer again
+
+
 def sway_check_short_click_reaches_the_application_once(env):
     point(env, 700, 500)
     env.app.lines = []

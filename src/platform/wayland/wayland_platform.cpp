@@ -103,6 +103,9 @@ std::unique_ptr<PlatformWindow> WaylandPlatform::createOverlayWindow(ViewDelegat
   window->onEscape = [this] {
     if (handler_ && escape_) handler_(HotKeyEvent{escape_});
   };
+  window->onPointerAt = [this](Point at) {
+    if (locator_) locator_->pointerAt(at);
+  };
   return window;
 }
 

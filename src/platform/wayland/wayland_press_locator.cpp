@@ -35,11 +35,26 @@ TapVerdict WaylandPressLocator::onTap(const TapEvent& event) {
         if (trigger_) trigger_->post(MouseEvent{event.type, event.location, 0});
         return TapVerdict::kSwallow;
       }
+      if (wheelShown_()) {
+        // The open wheel had the pointer: once the compositor has taken it away, the window
+        // beneath gets the pointer back only when it moves.
+        const TapVerdict verdict = logic_(event);
+        connection_.sync([this, at = event.location] {
+          if (trigger_) trigger_->nudge(at.x < 1);
+        });
+        return verdict;
+      }
       return logic_(event);
     default:
       // No motion reaches the logic before the press it belongs to.
       return locating_ ? TapVerdict::kSwallow : logic_(event);
   }
+}
+
+void WaylandPressLocator::pointerAt(Point at) {
+  if (!trigger_ || locating_) return;
+  trigger_->anchor(at);
+  logic_({TapEventType::kRightMouseDragged, at, 0});
 }
 
 void WaylandPressLocator::located(std::optional<Point> at) {

@@ -2,6 +2,8 @@
 // tells no client where the pointer is, so each press that could open the wheel waits, held
 // back with the pointer's motion behind it, until the pointer probe has found the pointer;
 // the trigger logic then gets it there, and the trigger counts the mice's motion from there.
+// While the wheel is open, the overlay tells where the pointer is drawn (acceleration and all),
+// and the count starts again from there.
 #pragma once
 
 #include <functional>
@@ -24,6 +26,8 @@ class WaylandPressLocator {
                       std::function<bool()> wheelShown);
 
   TapVerdict onTap(const TapEvent& event);
+  // The pointer as the compositor drew it, over the open wheel.
+  void pointerAt(Point at);
 
  private:
   // The probe answered (the covers gone and the compositor done with them), or gave up.

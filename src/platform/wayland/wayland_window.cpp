@@ -121,7 +121,7 @@ void WaylandWindow::takeKeyboard(bool take) {
 }
 
 void WaylandWindow::applyInputRegion() {
-  if (!ignoresMouse_ || closing_) {
+  if (!ignoresMouse_ || closing_ || onPointerAt) {
     wl_surface_set_input_region(surface_, nullptr);  // the whole square
     return;
   }
@@ -284,6 +284,9 @@ void WaylandWindow::pointerEnter(Point at) {
 
 void WaylandWindow::pointerMotion(Point at) {
   lastLocal_ = at;
+  if (ignoresMouse_ && wantShown_ && onPointerAt) {
+    onPointerAt(Point{placed_.origin.x + at.x, placed_.origin.y + at.y});
+  }
   if (ignoresMouse_ || !wantShown_) return;
   if (buttonsDown_ > 0) {
     view_.mouseDragged(inView(at));

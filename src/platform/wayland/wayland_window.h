@@ -47,6 +47,9 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   void takeKeyboard(bool take);
   // Escape pressed while the surface has the keyboard.
   std::function<void()> onEscape;
+  // Set, the surface takes the pointer even while it ignores the mouse, and tells where the
+  // pointer is on it, in layout points: the pointer as drawn, acceleration and all.
+  std::function<void(Point)> onPointerAt;
 
  private:
   void pointerEnter(Point at) override;
