@@ -44,9 +44,7 @@ def main():
             env.mouse.frame(t.RIGHT_DOWN)
             probe.append(until(lambda: any(ln.startswith("at") for ln in env.app.read())) - start)
             shown.append(until(lambda: h.cmd() == "~open") - start)
-            while shot() == base:
-                pass
-            painted.append(time.monotonic() - start)
+            painted.append(until(lambda: shot() != base) - start)
             env.mouse.frame(t.RIGHT_UP)
             until(lambda: shot() == base)
             time.sleep(0.3)

@@ -46,6 +46,9 @@ pages.")
 set(CPACK_DEBIAN_HELPER_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_HELPER_PACKAGE_RECOMMENDS "fonts-inter | fonts-cantarell")
 # Its postinst applies the udev rule to the devices already there.
+# The udev rule enables no hardware: lintian's AppStream modalias warning is overridden.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/nimbra-wheel.lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME nimbra-wheel COMPONENT helper)
 set(CPACK_DEBIAN_HELPER_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/helper/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -175,12 +175,7 @@ bool waitLogged(Observer& obs, const std::string& message) {
 
 // Threads of `pid` besides its main one, as /proc lists them now.
 int extraThreads(pid_t pid) {
-  int n = 0;
-  std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec);
-       it != std::filesystem::directory_iterator(); it.increment(ec))
-    ++n;
-  return std::max(0, n - 1);
+  return std::max(0, threadCount(pid) - 1);
 }
 
 void sendHotKey(Display* d) {

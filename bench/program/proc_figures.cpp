@@ -57,6 +57,12 @@ void forEachThread(pid_t pid, Fn each) {
 
 }  // namespace
 
+int threadCount(pid_t pid) {
+  int n = 0;
+  forEachThread(pid, [&](const std::filesystem::path&) { ++n; });
+  return n;
+}
+
 long threadsSwitches(pid_t pid) {
   long total = 0;
   forEachThread(pid, [&](const std::filesystem::path& task) {

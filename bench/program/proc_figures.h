@@ -33,6 +33,9 @@ struct ProcStats {
 
 ProcStats readStats(pid_t pid);
 
+// The threads of `pid`, as /proc lists them now.
+int threadCount(pid_t pid);
+
 // Voluntary and involuntary context switches of every live thread of `pid`.
 long threadsSwitches(pid_t pid);
 

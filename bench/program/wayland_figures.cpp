@@ -219,15 +219,6 @@ bool wheelGone(const Picture& p) {
   return p.at(kX - 20, kY - 5) == kDesk;
 }
 
-int threadCount(pid_t pid) {
-  int n = 0;
-  std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec);
-       it != std::filesystem::directory_iterator(); it.increment(ec))
-    ++n;
-  return n;
-}
-
 // One session at `hz`: `runs` summons of each kind, `runs` motions, then the idle window.
 std::optional<Figures> measure(int hz, int runs, int idleSeconds) {
   SwaySession session("output HEADLESS-1 mode --custom 1280x720@" + std::to_string(hz) +

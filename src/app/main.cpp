@@ -62,19 +62,20 @@ int main(int argc, char** argv) {
   const bool evdev = std::find(args.begin() + 1, args.end(), "--evdev") != args.end();
   std::unique_ptr<nimbra::PosixPlatform> platform;
   std::string noLayerShell;
+  const char* fallback = "; using X11 through XWayland";
   if (evdev) {
     platform = std::make_unique<nimbra::EvdevPlatform>();
   } else {
     if ((display && *display) || (wayland && *wayland)) nimbra::startLoadingFonts();
     platform = nimbra::createWaylandPlatform(&noLayerShell);
     if (!platform) platform = nimbra::createX11Platform();
-    if (!platform) platform = std::make_unique<nimbra::HeadlessPlatform>();
+    if (!platform) {
+      platform = std::make_unique<nimbra::HeadlessPlatform>();
+      fallback = "; running headless";
+    }
   }
   if (!noLayerShell.empty()) {
-    const std::string line =
-        "no layer-shell on this Wayland desktop: " + noLayerShell +
-        (dynamic_cast<nimbra::HeadlessPlatform*>(platform.get()) ? "; running headless"
-                                                                 : "; using X11 through XWayland");
+    const std::string line = "no layer-shell on this Wayland desktop: " + noLayerShell + fallback;
     std::fprintf(stderr, "%s\n", line.c_str());
     nimbra::process().platform = platform.get();
     nimbra::bootMark(line);

@@ -40,13 +40,15 @@ void logHealthy(std::int32_t holder) {
   log("healthy helper already running (pid " + std::to_string(holder) + ") \u2014 exiting");
 }
 
-// Where the lock cannot tell who serves: the helper of a fresh record whose process lives.
-std::optional<std::int32_t> liveServerByRecord(Platform& platform) {
+// Where the lock cannot tell who serves: this one serves unless a fresh record names a live
+// process, which is yielded to.
+bool serveUnlessARecordServes(Platform& platform) {
   const auto record = parseHeartbeat(process().paths->read("pid.txt"));
-  if (!record || record->pid <= 0 || record->pid == platform.processId()) return std::nullopt;
-  if (isStale(toEpochMs(platform.now()), record->stampMs)) return std::nullopt;
-  if (!platform.processExists(record->pid)) return std::nullopt;
-  return record->pid;
+  if (!record || record->pid <= 0 || record->pid == platform.processId()) return true;
+  if (isStale(toEpochMs(platform.now()), record->stampMs)) return true;
+  if (!platform.processExists(record->pid)) return true;
+  logHealthy(record->pid);
+  return false;
 }
 
 bool endWedged(Platform& platform, std::int32_t holder) {
@@ -76,11 +78,7 @@ bool takeOverIfNeeded() {
   if (lock.state == State::kUnavailable) {
     // Nobody can be told to serve by the lock: a fresh record of a live process is yielded
     // to, but a record alone is never signalled.
-    if (const auto server = liveServerByRecord(platform)) {
-      logHealthy(*server);
-      return false;
-    }
-    return true;
+    return serveUnlessARecordServes(platform);
   }
 
   std::int32_t holder = lock.holder;
@@ -99,11 +97,7 @@ bool takeOverIfNeeded() {
     return endWedged(platform, holder);
   }
   // The system does not say who holds the lock: as without one.
-  if (const auto server = liveServerByRecord(platform)) {
-    logHealthy(*server);
-    return false;
-  }
-  return true;
+  return serveUnlessARecordServes(platform);
 }
 
 bool yieldIfAnotherServes() {

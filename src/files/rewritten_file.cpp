@@ -87,7 +87,7 @@ bool RewrittenFile::removeOtherSpares() {
     const std::string_view entry = e->d_name;
     if (entry.size() != prefix.size() + 6 || !entry.starts_with(prefix) || entry == own) continue;
     const std::string_view tail = entry.substr(prefix.size());
-    if (std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(c) != 0; }))
+    if (std::all_of(tail.begin(), tail.end(), [](unsigned char c) { return std::isalnum(c) != 0; }))
       stale.emplace_back(entry);
   }
   ::closedir(d);

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/work_dir_lock.h"
+
 namespace nimbra {
 namespace {
 
@@ -24,19 +26,6 @@ socklen_t address(const std::string& name, sockaddr_un& addr) {
   // Abstract: the first byte stays NUL, and no file is made anywhere.
   std::memcpy(addr.sun_path + 1, name.data(), name.size());
   return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-}
-
-// The holder of the lock on the folder's helper.lock; 0 when it is free or cannot be read.
-pid_t lockHolder(const std::string& workDir) {
-  const std::string file = workDir + "/helper.lock";
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return 0;
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  const bool known = ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-  ::close(fd);
-  return known ? fl.l_pid : 0;
 }
 
 }  // namespace
@@ -58,12 +47,16 @@ int sendOpenRequest(const std::string& workDir, std::string& error) {
     error = workDir.empty() ? "nimbra-wheel: --open needs -Dir <folder>" : none;
     return 1;
   }
-  const pid_t holder = lockHolder(workDir);
+  const pid_t holder = lockHolderOf(workDir + "/helper.lock").value_or(0);
   if (holder <= 0) {
     error = none;
     return 1;
   }
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A stalled helper's full backlog would hold the connect for ever: a key binding's command
+  // must end.
+  const timeval limit{kReplyWaitMs / 1000, 0};
+  if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   sockaddr_un addr;
   const socklen_t length = address(name, addr);
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0) {

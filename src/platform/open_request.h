@@ -29,7 +29,6 @@ class OpenRequestListener {
   ~OpenRequestListener();
   OpenRequestListener(const OpenRequestListener&) = delete;
   OpenRequestListener& operator=(const OpenRequestListener&) = delete;
-  bool listening() const { return fd_ >= 0; }
 
  private:
   bool tryListen();

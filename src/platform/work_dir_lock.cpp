@@ -246,4 +246,13 @@ WorkDirLock WorkDirLocker::check() {
   return {};
 }
 
+std::optional<std::int32_t> lockHolderOf(const std::string& lockFile) {
+  const int fd =
+      ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  const std::optional<std::int32_t> holder = holderOf(fd);
+  ::close(fd);
+  return holder;
+}
+
 }  // namespace nimbra

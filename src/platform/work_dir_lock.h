@@ -5,7 +5,9 @@
 // replaced under the helper: `check` finds both out and takes the lock again.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -38,5 +40,9 @@ class WorkDirLocker {
   std::string path_;
   std::shared_ptr<Shared> shared_;
 };
+
+// The process holding the lock on `lockFile` now, as another process sees it; none when it is
+// free or cannot be read.
+std::optional<std::int32_t> lockHolderOf(const std::string& lockFile);
 
 }  // namespace nimbra

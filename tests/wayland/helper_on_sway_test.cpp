@@ -229,8 +229,7 @@ TEST_F(HelperOnSway, OpensAtThePointerAtTheOutputsScaleAndOnASecondOutput) {
     for (const std::string& command : c.commands) {
       ASSERT_EQ(session->run({"/usr/bin/swaymsg", command}), 0) << command;
     }
-    const int layoutWidth = c.width, layoutHeight = c.height;
-    pointer->moveTo(c.x, c.y, layoutWidth, layoutHeight);
+    pointer->moveTo(c.x, c.y, c.width, c.height);
     // Pixels of the picture at layout points, measured from the pointer.
     auto px = [&](const Picture& p, double dx, double dy) {
       return p.at(int((c.x + dx) * c.scale), int((c.y + dy) * c.scale));
@@ -243,7 +242,7 @@ TEST_F(HelperOnSway, OpensAtThePointerAtTheOutputsScaleAndOnASecondOutput) {
     const std::string at = std::to_string(c.x) + "," + std::to_string(c.y);
     ASSERT_TRUE(waitLogged("wheel opened by hotkey at " + at)) << log();
     waitShown(c.x, c.y, c.scale);
-    pointer->moveTo(c.x, c.y - 75, layoutWidth, layoutHeight);  // the upper segment's ring
+    pointer->moveTo(c.x, c.y - 75, c.width, c.height);  // the upper segment's ring
     ASSERT_TRUE(eventually([&] { return red(px(picture(), -20, -70)); }))
         << c.commands.front() << ": the selected segment is not under the pointer";
     const Picture shown = picture();

@@ -20,13 +20,6 @@ bool looksLikeMouse(const libevdev* dev) {
          libevdev_has_event_code(dev, EV_KEY, BTN_RIGHT) && !libevdev_has_event_type(dev, EV_ABS);
 }
 
-bool looksLikeKeyboard(int fd) {
-  unsigned char keys[KEY_MAX / 8 + 1] = {};
-  if (::ioctl(fd, EVIOCGBIT(EV_KEY, sizeof keys), keys) < 0) return false;
-  auto has = [&](int code) { return (keys[code / 8] >> (code % 8)) & 1; };
-  return has(KEY_LEFTSHIFT) && has(KEY_LEFTCTRL) && has(KEY_A);
-}
-
 std::unique_ptr<EvdevMouse> EvdevMouse::open(const std::string& devnode) {
   const int fd = ::open(devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -54,12 +47,11 @@ std::unique_ptr<EvdevMouse> EvdevMouse::open(const std::string& devnode) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<EvdevMouse>(new EvdevMouse(fd, dev, mirror, uinput, devnode));
+  return std::unique_ptr<EvdevMouse>(new EvdevMouse(fd, dev, mirror, uinput));
 }
 
-EvdevMouse::EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, int uinput,
-                       std::string devnode)
-    : fd_(fd), dev_(dev), mirror_(mirror), uinput_(uinput), devnode_(std::move(devnode)) {}
+EvdevMouse::EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, int uinput)
+    : fd_(fd), dev_(dev), mirror_(mirror), uinput_(uinput) {}
 
 EvdevMouse::~EvdevMouse() {
   libevdev_uinput_destroy(mirror_);

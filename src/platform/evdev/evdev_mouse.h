@@ -4,7 +4,6 @@
 
 #include <linux/input.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,8 +26,7 @@ class EvdevMouse {
   EvdevMouse& operator=(const EvdevMouse&) = delete;
 
   int fd() const { return fd_; }
-  const std::string& devnode() const { return devnode_; }
-  bool grabbed() const { return grabbed_.load(); }
+  bool grabbed() const { return grabbed_; }
   bool down(int button) const;
   // Grabs only with no button down: a grab taken mid-press leaves the press stuck elsewhere.
   bool grabIfIdle();
@@ -40,22 +38,19 @@ class EvdevMouse {
   void emit(const std::vector<input_event>& frame);
 
  private:
-  EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, int uinput, std::string devnode);
+  EvdevMouse(int fd, libevdev* dev, libevdev_uinput* mirror, int uinput);
   bool anyButtonDown() const;
 
   int fd_;
   libevdev* dev_;
   libevdev_uinput* mirror_;
   int uinput_;
-  std::string devnode_;
-  std::atomic<bool> grabbed_{false};
+  bool grabbed_ = false;
   std::vector<input_event> frame_;
 };
 
-// What a device node is, from its capabilities: a mouse has relative X/Y and a right button
-// (touchpads, tablets and touch screens report absolute axes and are left to the desktop); a
-// keyboard has the modifier keys.
+// Whether a device is a mouse, from its capabilities: relative X/Y and a right button
+// (touchpads, tablets and touch screens report absolute axes and are left to the desktop).
 bool looksLikeMouse(const libevdev* dev);
-bool looksLikeKeyboard(int fd);
 
 }  // namespace nimbra

@@ -34,9 +34,7 @@ std::unique_ptr<PlatformWindow> EvdevPlatform::createOverlayWindow(ViewDelegate&
 }
 
 std::unique_ptr<EventTap> EvdevPlatform::createEventTap(TapCallbackFn callback) {
-  auto trigger = std::make_unique<EvdevTrigger>(loop(), std::move(callback));
-  trigger_ = trigger.get();
-  return trigger;
+  return std::make_unique<EvdevTrigger>(loop(), std::move(callback), &trigger_);
 }
 
 std::unique_ptr<EventSource> EvdevPlatform::createEventSource() {

@@ -34,10 +34,13 @@ input_event inputEvent(int type, int code, int value) {
 
 }  // namespace
 
-EvdevTrigger::EvdevTrigger(GlibLoop& loop, TapCallbackFn callback, PointerFn pointer)
-    : loop_(loop), callback_(std::move(callback)), pointer_(std::move(pointer)) {}
+EvdevTrigger::EvdevTrigger(GlibLoop& loop, TapCallbackFn callback, EvdevTrigger** slot)
+    : loop_(loop), callback_(std::move(callback)), slot_(slot) {
+  if (slot_) *slot_ = this;
+}
 
 EvdevTrigger::~EvdevTrigger() {
+  if (slot_ && *slot_ == this) *slot_ = nullptr;
   if (releaseTimer_) loop_.invalidateTimer(releaseTimer_);
   watchdog_.reset();
   for (auto& [node, taken] : mice_) unwatch(taken.source);
@@ -139,10 +142,12 @@ gboolean EvdevTrigger::onReadable(gint fd, GIOCondition, gpointer data) {
 }
 
 Point EvdevTrigger::location() const {
-  if (pointer_) {
-    if (std::optional<Point> p = pointer_()) return *p;
-  }
   return accumulated_;
+}
+
+EvdevTrigger::Taken* EvdevTrigger::target() {
+  if (pending_) return pending_;
+  return mice_.empty() ? nullptr : &mice_.begin()->second;
 }
 
 void EvdevTrigger::onFrame(Taken& taken, const std::vector<input_event>& frame) {
@@ -171,8 +176,7 @@ void EvdevTrigger::onFrame(Taken& taken, const std::vector<input_event>& frame) 
   }
 
   const Point at = location();
-  std::vector<input_event> out;
-  out.reserve(frame.size());
+  out_.clear();
   bool released = false;
   for (const input_event& ev : frame) {
     if (ev.type == EV_KEY && ev.code == BTN_RIGHT) {
@@ -194,9 +198,9 @@ void EvdevTrigger::onFrame(Taken& taken, const std::vector<input_event>& frame) 
       (ev.code == REL_X ? heldX_ : heldY_) += ev.value;
       continue;
     }
-    out.push_back(ev);
+    out_.push_back(ev);
   }
-  taken.mouse->emit(out);
+  taken.mouse->emit(out_);
   if ((dx || dy) && enabled_) {
     callback_(
         {taken.rightTaken ? TapEventType::kRightMouseDragged : TapEventType::kMouseMoved, at, 0});
@@ -222,17 +226,14 @@ void EvdevTrigger::post(const MouseEvent& event) {
     }
     return;
   }
-  Taken* to = pending_;
-  if (!to && !mice_.empty()) to = &mice_.begin()->second;
+  Taken* to = target();
   if (!to) return;
   to->mouse->emit({inputEvent(EV_KEY, BTN_RIGHT, 1)});
   pressPostedUs_ = g_get_monotonic_time();
 }
 
 void EvdevTrigger::release() {
-  Taken* to = pending_;
-  if (!to && !mice_.empty()) to = &mice_.begin()->second;
-  if (to) to->mouse->emit({inputEvent(EV_KEY, BTN_RIGHT, 0)});
+  if (Taken* to = target()) to->mouse->emit({inputEvent(EV_KEY, BTN_RIGHT, 0)});
   flushHeld();
 }
 
@@ -241,8 +242,7 @@ void EvdevTrigger::overlayShown() {
 }
 
 void EvdevTrigger::nudge(bool atLeftEdge) {
-  Taken* to = pending_;
-  if (!to && !mice_.empty()) to = &mice_.begin()->second;
+  Taken* to = target();
   if (!to) return;
   const int step = atLeftEdge ? 1 : -1;
   to->mouse->emit({inputEvent(EV_REL, REL_X, step)});

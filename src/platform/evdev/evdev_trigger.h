@@ -12,7 +12,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,13 +23,11 @@
 
 namespace nimbra {
 
-// Where the pointer is on the desktop, when the desktop says; none when it cannot.
-using PointerFn = std::function<std::optional<Point>()>;
-
-class EvdevTrigger : public EventTap {
+class EvdevTrigger final : public EventTap {
  public:
-  // Without `pointer`, locations are the sum of the mice's relative motion since start.
-  EvdevTrigger(GlibLoop& loop, TapCallbackFn callback, PointerFn pointer = {});
+  // Locations are the sum of the mice's relative motion since start, or since the last anchor.
+  // `slot`, where given, names the trigger while it lives.
+  EvdevTrigger(GlibLoop& loop, TapCallbackFn callback, EvdevTrigger** slot = nullptr);
   ~EvdevTrigger() override;
   EvdevTrigger(const EvdevTrigger&) = delete;
   EvdevTrigger& operator=(const EvdevTrigger&) = delete;
@@ -65,6 +62,8 @@ class EvdevTrigger : public EventTap {
   void drop(const std::string& devnode);
   void onFrame(Taken& taken, const std::vector<input_event>& frame);
   void flushHeld();
+  // The mouse a handed-back event goes through: the pending press's, else any.
+  Taken* target();
   void release();
   void resumed();
   static gboolean onReadable(gint fd, GIOCondition condition, gpointer self);
@@ -72,7 +71,7 @@ class EvdevTrigger : public EventTap {
 
   GlibLoop& loop_;
   TapCallbackFn callback_;
-  PointerFn pointer_;
+  EvdevTrigger** slot_;
   bool enabled_ = true;
   bool dropClick_ = false;
   bool attached_ = false;
@@ -80,9 +79,10 @@ class EvdevTrigger : public EventTap {
   Point accumulated_;
   std::map<std::string, Taken> mice_;
   ModifierKeys modifiers_;
-  Taken* pending_ = nullptr;  // the mouse whose press waits for its hold or release
-  gint64 pressPostedUs_ = 0;  // when the last press was handed back
-  TimerId releaseTimer_ = 0;  // its release, waiting for the desktop's debounce time to pass
+  Taken* pending_ = nullptr;      // the mouse whose press waits for its hold or release
+  std::vector<input_event> out_;  // a frame as it goes out, kept for its storage
+  gint64 pressPostedUs_ = 0;      // when the last press was handed back
+  TimerId releaseTimer_ = 0;      // its release, waiting for the desktop's debounce time to pass
   int heldX_ = 0;
   int heldY_ = 0;
   udev* udev_ = nullptr;

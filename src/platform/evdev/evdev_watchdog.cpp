@@ -49,8 +49,7 @@ void EvdevWatchdog::forget(int fd) {
 }
 
 bool EvdevWatchdog::lettingGo() {
-  std::lock_guard lock(mutex_);
-  return letGo_;
+  return letGo_.load();
 }
 
 gboolean EvdevWatchdog::answer(gpointer data) {

@@ -5,6 +5,7 @@
 
 #include <glib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -42,7 +43,8 @@ class EvdevWatchdog {
   int wakeFd_ = -1;  // an eventfd: the set of mice changed, or the watchdog goes
   bool stopping_ = false;
   bool pingOut_ = false;
-  bool letGo_ = false;
+  // Written under the lock (the thread waits on it), read on every input frame without it.
+  std::atomic<bool> letGo_{false};
   std::thread thread_;
 };
 

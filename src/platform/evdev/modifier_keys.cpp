@@ -5,28 +5,36 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "platform/evdev/evdev_mouse.h"
-
 namespace nimbra {
+namespace {
+
+// A keyboard has the modifier keys and letters.
+bool looksLikeKeyboard(int fd) {
+  unsigned char keys[KEY_MAX / 8 + 1] = {};
+  if (::ioctl(fd, EVIOCGBIT(EV_KEY, sizeof keys), keys) < 0) return false;
+  auto has = [&](int code) { return (keys[code / 8] >> (code % 8)) & 1; };
+  return has(KEY_LEFTSHIFT) && has(KEY_LEFTCTRL) && has(KEY_A);
+}
+
+}  // namespace
 
 ModifierKeys::~ModifierKeys() {
   for (auto& [node, fd] : keyboards_) ::close(fd);
 }
 
-bool ModifierKeys::add(const std::string& devnode) {
-  if (keyboards_.count(devnode)) return true;
+void ModifierKeys::add(const std::string& devnode) {
+  if (keyboards_.count(devnode)) return;
   const int fd = ::open(devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return;
   // An all-zero mask of event types (whole longs, as the kernel reads it): nothing is queued
   // for this descriptor.
   unsigned long none[EV_CNT / (8 * sizeof(unsigned long)) + 1] = {};
   input_mask mask{EV_SYN, sizeof none, reinterpret_cast<std::uint64_t>(none)};
   if (!looksLikeKeyboard(fd) || ::ioctl(fd, EVIOCSMASK, &mask) != 0) {
     ::close(fd);
-    return false;
+    return;
   }
   keyboards_[devnode] = fd;
-  return true;
 }
 
 void ModifierKeys::remove(const std::string& devnode) {

@@ -15,8 +15,8 @@ class ModifierKeys {
   ModifierKeys(const ModifierKeys&) = delete;
   ModifierKeys& operator=(const ModifierKeys&) = delete;
 
-  // Keeps `devnode` when it is a keyboard this process may open; false otherwise.
-  bool add(const std::string& devnode);
+  // Keeps `devnode` when it is a keyboard this process may open.
+  void add(const std::string& devnode);
   void remove(const std::string& devnode);
   bool anyHeld() const;
 

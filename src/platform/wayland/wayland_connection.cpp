@@ -182,7 +182,6 @@ struct WaylandListeners {
   static void pointerLeave(void* data, wl_pointer*, std::uint32_t, wl_surface* surface) {
     auto& c = *static_cast<WaylandConnection*>(data);
     if (c.pointerFocus_ == surface) c.pointerFocus_ = nullptr;
-    if (WaylandInputHandler* h = c.handlerFor(surface)) h->pointerLeave();
   }
   static void pointerMotion(void* data, wl_pointer*, std::uint32_t, wl_fixed_t x, wl_fixed_t y) {
     auto& c = *static_cast<WaylandConnection*>(data);

@@ -52,7 +52,6 @@ class WaylandInputHandler {
   virtual void pointerEnter(Point at) = 0;
   virtual void pointerMotion(Point at) = 0;
   virtual void pointerButton(std::uint32_t button, bool pressed) = 0;
-  virtual void pointerLeave() {}
   // Keys as the keyboard's own layout names them (XKB keysyms: XKB_KEY_Escape...), while the
   // surface has the keyboard.
   virtual void key(std::uint32_t keysym, bool pressed) { (void)keysym, (void)pressed; }
@@ -67,7 +66,6 @@ class WaylandConnection {
   WaylandConnection(const WaylandConnection&) = delete;
   WaylandConnection& operator=(const WaylandConnection&) = delete;
 
-  wl_display* display() const { return display_; }
   GMainContext* context() const { return context_; }
   bool alive() const { return alive_; }
   wl_compositor* compositor() const { return compositor_; }

@@ -34,21 +34,6 @@ class TrackedWindow : public WaylandWindow {
   EvdevTrigger*& trigger_;
 };
 
-// Lets the platform know when the trigger goes.
-class TrackedTrigger : public EvdevTrigger {
- public:
-  TrackedTrigger(GlibLoop& loop, TapCallbackFn callback, EvdevTrigger*& slot)
-      : EvdevTrigger(loop, std::move(callback)), slot_(slot) {
-    slot_ = this;
-  }
-  ~TrackedTrigger() override {
-    if (slot_ == this) slot_ = nullptr;
-  }
-
- private:
-  EvdevTrigger*& slot_;
-};
-
 }  // namespace
 
 std::unique_ptr<WaylandPlatform> WaylandPlatform::open(std::string* why) {
@@ -63,12 +48,7 @@ std::unique_ptr<WaylandPlatform> WaylandPlatform::open(std::string* why) {
   return p;
 }
 
-// The probe and the overlay go before the connection they use.
-WaylandPlatform::~WaylandPlatform() {
-  shortcuts_.reset();
-  locator_.reset();
-  probe_.reset();
-}
+WaylandPlatform::~WaylandPlatform() = default;
 
 Point WaylandPlatform::pointerLocation() {
   return Point{pointer_.x, firstScreenHeight() - pointer_.y};
@@ -82,10 +62,9 @@ std::unique_ptr<EventTap> WaylandPlatform::createEventTap(TapCallbackFn callback
   locator_ =
       std::make_unique<WaylandPressLocator>(*connection_, *probe_, std::move(callback), trigger_,
                                             [this] { return window_ && window_->shown(); });
-  auto trigger = std::make_unique<TrackedTrigger>(
+  return std::make_unique<EvdevTrigger>(
       loop(), [locator = locator_.get()](const TapEvent& e) { return locator->onTap(e); },
-      trigger_);
-  return trigger;
+      &trigger_);
 }
 
 std::unique_ptr<EventSource> WaylandPlatform::createEventSource() {

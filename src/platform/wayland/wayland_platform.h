@@ -46,14 +46,13 @@ class WaylandPlatform : public PosixPlatform {
   }
   bool isProcessTrusted(bool) override;
 
-  WaylandConnection& connection() { return *connection_; }
-
  protected:
   void summon(std::function<void()> open) override;
 
  private:
   WaylandPlatform() = default;
 
+  // Each member goes before those declared ahead of it, which it uses.
   std::unique_ptr<WaylandConnection> connection_;
   std::unique_ptr<WaylandPointerProbe> probe_;
   std::unique_ptr<WaylandPressLocator> locator_;

@@ -29,10 +29,10 @@ class WaylandPointerProbe {
   bool start(std::function<void(Point)> found, std::function<void()> unanswered = {});
   static constexpr guint kPatienceMs = 5000;
   bool active() const { return !surfaces_.empty(); }
-  // Takes the surfaces away without an answer.
-  void cancel();
 
  private:
+  // Takes the surfaces away without an answer.
+  void cancel();
   struct Cover;
   void finish(Point at);
 

@@ -53,8 +53,10 @@ TapVerdict WaylandPressLocator::onTap(const TapEvent& event) {
 
 void WaylandPressLocator::pointerAt(Point at) {
   if (!trigger_ || locating_) return;
+  // The mice's own count got there first unless the compositor made more of the motion.
+  const bool corrected = trigger_->location() != at;
   trigger_->anchor(at);
-  logic_({TapEventType::kRightMouseDragged, at, 0});
+  if (corrected) logic_({TapEventType::kRightMouseDragged, at, 0});
 }
 
 void WaylandPressLocator::located(std::optional<Point> at) {

@@ -104,10 +104,6 @@ void WaylandWindow::orderOut() {
 
 void WaylandWindow::setIgnoresMouseEvents(bool ignores) {
   ignoresMouse_ = ignores;
-  if (!layer_ || closing_) return;
-  applyInputRegion();
-  wl_surface_commit(surface_);
-  connection_.flush();
 }
 
 void WaylandWindow::takeKeyboard(bool take) {
@@ -118,16 +114,6 @@ void WaylandWindow::takeKeyboard(bool take) {
                    : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
   wl_surface_commit(surface_);
   connection_.flush();
-}
-
-void WaylandWindow::applyInputRegion() {
-  if (!ignoresMouse_ || closing_ || onPointerAt) {
-    wl_surface_set_input_region(surface_, nullptr);  // the whole square
-    return;
-  }
-  wl_region* none = wl_compositor_create_region(connection_.compositor());
-  wl_surface_set_input_region(surface_, none);
-  wl_region_destroy(none);
 }
 
 void WaylandWindow::createSurface() {
@@ -157,7 +143,6 @@ void WaylandWindow::createSurface() {
   // Placed against the output's edges, whatever panels reserve.
   zwlr_layer_surface_v1_set_exclusive_zone(layer_, -1);
   if (keyboard_) takeKeyboard(true);
-  applyInputRegion();
   configured_ = false;
   wl_surface_commit(surface_);
   connection_.flush();
@@ -261,7 +246,6 @@ void WaylandWindow::display() {
   }
   staged_ = nullptr;
   if (!b) return;
-  applyInputRegion();
   wl_surface_attach(surface_, b->buffer(), 0, 0);
   if (viewport_) {
     // The viewport gives the surface its logical size whatever the buffer's.

@@ -1,6 +1,7 @@
 // The overlay on Wayland: a layer surface on the overlay layer of the output under the wheel's
 // centre, transparent around the ring, never given the keyboard unless asked (Escape in
-// hot-key mode), and taking the mouse only while the view does (its input region).
+// hot-key mode). It has the pointer while shown: the view gets the mouse while it takes it (the
+// hot key's wheel), and the held button's wheel is told where the pointer is drawn.
 //
 // A layer surface cannot leave its output, so the window is the part of the view's square on
 // that output; pointer positions are given back in the whole view's coordinates. A click that
@@ -47,8 +48,8 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   void takeKeyboard(bool take);
   // Escape pressed while the surface has the keyboard.
   std::function<void()> onEscape;
-  // Set, the surface takes the pointer even while it ignores the mouse, and tells where the
-  // pointer is on it, in layout points: the pointer as drawn, acceleration and all.
+  // Where the pointer is on the surface while it ignores the mouse, in layout points: the
+  // pointer as drawn, acceleration and all.
   std::function<void(Point)> onPointerAt;
 
  private:
@@ -60,7 +61,6 @@ class WaylandWindow : public PlatformWindow, private WaylandInputHandler {
   const WaylandOutput* output() const;
   void createSurface();
   void destroySurface();
-  void applyInputRegion();
   void scheduleDisplay();
   static void onConfigure(void* self, zwlr_layer_surface_v1*, std::uint32_t serial,
                           std::uint32_t width, std::uint32_t height);
