@@ -238,7 +238,10 @@ TEST_F(HostTest, MissedWritesAreCountedANewWheelIsSeenAndASecondStartJoinsTheHel
 }
 
 // A soak: how long this thread waited for a CPU while ready, as the scheduler counts, tells a
-// miss caused by a starved reader (which no design avoids) from the library's own.
+// miss caused by a starved reader (which no design avoids) from the library's own. A write that
+// lands between the reader's count of notices and its read is delivered in place of the one
+// before, whose miss is told with the next event: a stall explains the misses of its own event
+// and of the next.
 TEST_F(HostTest, NoWriteIsLostAcrossAThousandWritesFiveMillisecondsApart) {
   host::Helper helper = start();
   std::thread writer([&] {
@@ -253,6 +256,7 @@ TEST_F(HostTest, NoWriteIsLostAcrossAThousandWritesFiveMillisecondsApart) {
     return std::chrono::nanoseconds(waiting);
   };
   int last = -1, events = 0, missed = 0, missedStarved = 0;
+  bool stalled = false;
   for (auto waited = runQueueWait(); last < 999;) {
     const std::optional<host::Event> event = helper.next_event(10s);
     const auto stall = runQueueWait() - waited;
@@ -261,7 +265,8 @@ TEST_F(HostTest, NoWriteIsLostAcrossAThousandWritesFiveMillisecondsApart) {
     const int i = std::stoi(event->command.substr(5));
     ASSERT_GT(i, last) << event->command;
     missed += event->missed;
-    if (stall >= 2500us) missedStarved += event->missed;
+    if (stall >= 2500us || stalled) missedStarved += event->missed;
+    stalled = stall >= 2500us;
     ++events;
     last = i;
   }
