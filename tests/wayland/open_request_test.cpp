@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <memory>
+#include <vector>
+
 #include "support/child_process.h"
 #include "support/helper_fixture.h"
 #include "support/temp_dir.h"
@@ -21,8 +25,9 @@ TEST(OpenRequest, FailsWithAMessageWhenNoHelperServesTheFolder) {
   EXPECT_EQ(open.stderrText(), "nimbra-wheel: no helper serves " + dir.path() + "\n");
 }
 
-// Anyone may connect to the helper's channel: only its own user (or root) is served.
-TEST(OpenRequest, IsServedForTheHelpersUserAndRefusedToAnother) {
+// Anyone may connect to the helper's channel: only its own user (or root) is served, and no
+// request waits for ever.
+TEST(OpenRequest, IsServedForTheHelpersUserRefusedToAnotherAndNeverWaitsOnAStoppedHelper) {
   const passwd* other = ::getpwnam("nimbra-sway");
   if (::geteuid() != 0 || !other) GTEST_SKIP() << "needs root and the user nimbra-sway";
   TempDir dir;
@@ -42,6 +47,16 @@ TEST(OpenRequest, IsServedForTheHelpersUserAndRefusedToAnother) {
   EXPECT_EQ(owner.waitExit(5s), 0) << owner.stderrText();
   ASSERT_TRUE(logged("wheel opened by hotkey at 0,0"));
   EXPECT_EQ(countMessages(readFile(dir.file("log.txt")), "wheel shown at 0,0"), 1);
+  // Stopped, the helper takes no request: each still ends, none waits for ever on the helper's
+  // full queue of connections (a key binding's command a press).
+  helper.signal(SIGSTOP);
+  std::vector<std::unique_ptr<ChildProcess>> unanswered;
+  for (int i = 0; i < 12; ++i) {
+    unanswered.push_back(std::make_unique<ChildProcess>(
+        std::vector<std::string>{helperBinary(), "--open", "-Dir", dir.path()}));
+  }
+  for (auto& request : unanswered) EXPECT_EQ(request->waitExit(10s), 1);
+  helper.signal(SIGCONT);
   writeFile(dir.file("stop.txt"), "");
   EXPECT_EQ(helper.waitExit(5s), 0);
 }
